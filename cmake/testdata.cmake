@@ -1,0 +1,10 @@
+# Test data made from files outside the repository at build time (read where they lie).
+get_filename_component(VORLANE_SHARED_DIR "${CMAKE_SOURCE_DIR}/../shared" ABSOLUTE)
+set(WYCHEPROOF_JSON "${VORLANE_SHARED_DIR}/testdata/wycheproof/ecdsa_secp256r1_sha256_p1363_test.json")
+set(WYCHEPROOF_LINES "${CMAKE_BINARY_DIR}/testdata/wycheproof_p256_p1363.txt")
+add_custom_command(OUTPUT ${WYCHEPROOF_LINES}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/testdata
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/fixtures/wycheproof_lines.py ${WYCHEPROOF_JSON} ${WYCHEPROOF_LINES}
+    DEPENDS ${WYCHEPROOF_JSON} ${CMAKE_SOURCE_DIR}/tests/fixtures/wycheproof_lines.py
+    COMMENT "Reading the Wycheproof P-256 vectors")
+add_custom_target(wycheproof_lines ALL DEPENDS ${WYCHEPROOF_LINES})

@@ -1,0 +1,66 @@
+# Windows build: VorlanePatcher.exe, the Windows tests run under Wine, and the test bot.
+enable_language(RC)
+add_compile_options(-Wall -Wextra -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601 -DWINVER=0x0601)
+# Static runtime: the program imports system DLLs only.
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+set(VORLANE_WIN32_LIBS winhttp bcrypt version gdi32 msimg32 user32 shell32 kernel32)
+add_library(vorlane_core STATIC ${PORTABLE_SOURCES} ${WIN32_SOURCES})
+target_include_directories(vorlane_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+target_link_libraries(vorlane_core PUBLIC ${VORLANE_WIN32_LIBS})
+
+if(APP_WIN32_SOURCES)
+    add_executable(VorlanePatcher WIN32 ${APP_WIN32_SOURCES} ${CMAKE_SOURCE_DIR}/res/vorlane.rc)
+    target_link_libraries(VorlanePatcher PRIVATE vorlane_core)
+    set_target_properties(VorlanePatcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+endif()
+
+# Wine runs every Windows test in a prefix of the build's own.
+set(VORLANE_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix for the tests")
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh)
+include(cmake/testdata.cmake)
+
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# One test executable per folder of tests/: Wine costs about a second a start, so each
+# runs as one CTest entry. win/ needs nothing around it; the others are run by their
+# folder's runner script (a network namespace with a local server, a display, ...).
+include(tests/fixtures/fixtures.cmake OPTIONAL)
+foreach(suite win winnet winui)
+    file(GLOB suite_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${suite}/*.cpp)
+    if(NOT suite_sources)
+        continue()
+    endif()
+    file(GLOB common_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/common/*.cpp)
+    add_executable(${suite}_tests ${suite_sources} ${common_sources})
+    add_dependencies(${suite}_tests wycheproof_lines)
+    # Unix paths of the build are reached through Wine's Z: drive.
+    target_compile_definitions(${suite}_tests PRIVATE
+        VORLANE_WYCHEPROOF_LINES="Z:${WYCHEPROOF_LINES}" VORLANE_BUILD_DIR_WINE="Z:${CMAKE_BINARY_DIR}")
+    target_link_libraries(${suite}_tests PRIVATE vorlane_core gtest gtest_main)
+    set_target_properties(${suite}_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    set(runner ${CMAKE_SOURCE_DIR}/tests/${suite}/run.sh)
+    if(EXISTS ${runner})
+        add_test(NAME ${suite}_tests COMMAND bash ${runner} $<TARGET_FILE:${suite}_tests>)
+    else()
+        add_test(NAME ${suite}_tests COMMAND ${WINE_RUN} $<TARGET_FILE:${suite}_tests>)
+    endif()
+    set_tests_properties(${suite}_tests PROPERTIES ENVIRONMENT
+        "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR}")
+endforeach()
+
+# End-to-end tests of the real program, driven from the Linux side.
+file(GLOB E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*_test.sh ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(script IN LISTS E2E_TESTS)
+    get_filename_component(name ${script} NAME_WE)
+    if(script MATCHES "\\.py$")
+        add_test(NAME e2e_${name} COMMAND python3 ${script})
+    else()
+        add_test(NAME e2e_${name} COMMAND bash ${script})
+    endif()
+    set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT
+        "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR}")
+endforeach()

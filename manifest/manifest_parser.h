@@ -1,0 +1,24 @@
+// The text form of the release manifest and its parser.
+#pragma once
+
+#include <string>
+
+#include "manifest/release_manifest.h"
+
+extern const char kManifestMagic[];         // "VLR1"
+extern const char kErrUnknownFormat[];      // "nieznany format manifestu"
+extern const char kErrEmptyManifest[];      // "pusty manifest"
+
+// Parses the signed text (which ends with LF) into `manifest`, which should be in
+// its default state. Returns false with one of the two messages in `error`; a failed
+// parse may leave `manifest` partly filled, and the caller drops it.
+bool ParseManifestText(const std::string& signedText, ReleaseManifest& manifest, std::string& error);
+
+// A "notes" value with backslash-n turned into line breaks; every other byte is kept.
+std::string DecodeNotesValue(const std::string& value);
+
+// Parses the value of one "file" record; false when the record is dropped.
+bool ParseFileRecord(const std::string& value, ManifestFile& entry);
+
+// The name rule the parser applies: non-empty, no "..", no ":", no leading "/".
+bool IsAcceptedManifestName(const std::string& name);

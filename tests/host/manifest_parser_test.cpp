@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "manifest/manifest_parser.h"
+
+namespace {
+
+struct ParseResult {
+    bool ok;
+    ReleaseManifest manifest;
+    std::string error;
+};
+
+ParseResult Parse(const std::string& text) {
+    ParseResult r;
+    r.error = "untouched";
+    r.ok = ParseManifestText(text, r.manifest, r.error);
+    return r;
+}
+
+const std::string kDigest(64, 'a');
+
+}  // namespace
+
+TEST(ManifestParser, RefusesAnythingButTheExactMagicLine) {
+    for (const std::string& text : {std::string(""), std::string("\n"), std::string("VLR2\n"),
+                                   std::string("vlr1\n"), std::string("VLR1 \n"), std::string("VLR1\r\n"),
+                                   std::string("\xEF\xBB\xBFVLR1\n"), std::string("\nVLR1\n"),
+                                   std::string("VLR1version=1\n")}) {
+        ParseResult r = Parse(text + "version=1\nfile=a|1|" + kDigest + "|0\n");
+        EXPECT_FALSE(r.ok) << text;
+        EXPECT_EQ(r.error, "nieznany format manifestu") << text;
+    }
+    // CR LF line ends: the magic line is five bytes long.
+    ParseResult crlf = Parse("VLR1\r\nversion=1\r\nfile=a|1|" + kDigest + "|0\r\n");
+    EXPECT_EQ(crlf.error, "nieznany format manifestu");
+}
+
+TEST(ManifestParser, NeedsAVersionAndAnAcceptedFile) {
+    EXPECT_EQ(Parse("VLR1\n").error, "pusty manifest");
+    EXPECT_EQ(Parse("VLR1\nfile=a|1|d|0\n").error, "pusty manifest");
+    EXPECT_EQ(Parse("VLR1\nversion=1\n").error, "pusty manifest");
+    // Two bars only: the record is dropped.
+    EXPECT_EQ(Parse("VLR1\nversion=1\nfile=a|1|d\n").error, "pusty manifest");
+    EXPECT_TRUE(Parse("VLR1\nversion=1\nfile=a|1|d|0\n").ok);
+    // An empty version set late wins over an earlier one.
+    EXPECT_EQ(Parse("VLR1\nversion=1\nversion=\nfile=a|1|d|0\n").error, "pusty manifest");
+    ParseResult ok = Parse("VLR1\nversion=\nversion=2.0\nfile=a|1|d|0\n");
+    ASSERT_TRUE(ok.ok);
+    EXPECT_EQ(ok.error, "untouched");
+    EXPECT_EQ(ok.manifest.version, "2.0");
+}
+
+TEST(ManifestParser, KeysAreExactAndUnknownLinesAreSkipped) {
+    ParseResult r = Parse(
+        "VLR1\n\nVersion=9\nversion =8\n version=7\nnonsense\n=x\nversion=1.2=3\ndate=2026-01-02\n"
+        "date=later\nfile=a|1|d|0\nFILE=b|1|d|0\nnotes=\n");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.manifest.version, "1.2=3");
+    EXPECT_EQ(r.manifest.date, "later");
+    ASSERT_EQ(r.manifest.files.size(), 1u);
+    EXPECT_EQ(r.manifest.files[0].name, "a");
+}
+
+TEST(ManifestParser, DecodesNotes) {
+    EXPECT_EQ(Parse("VLR1\nversion=1\nfile=a|1|d|0\nnotes=a\nnotes=b\n").manifest.notes, "ab");
+    EXPECT_EQ(DecodeNotesValue("a\\nb"), "a\nb");
+    EXPECT_EQ(DecodeNotesValue("\\\\n"), "\\\n");
+    EXPECT_EQ(DecodeNotesValue("end\\"), "end\\");
+    EXPECT_EQ(DecodeNotesValue("\\t\\x"), "\\t\\x");
+    EXPECT_EQ(DecodeNotesValue("\\n\\n"), "\n\n");
+    // Values keep CR and blanks: nothing is trimmed.
+    EXPECT_EQ(Parse("VLR1\nversion=1 \r\nfile=a|1|d|0\n").manifest.version, "1 \r");
+}
+
+TEST(ManifestParser, FileRecordFields) {
+    ManifestFile f;
+    ASSERT_TRUE(ParseFileRecord("a|12x|d|1", f));
+    EXPECT_EQ(f.size, 12);
+    EXPECT_TRUE(f.onlyIfMissing);
+    ASSERT_TRUE(ParseFileRecord("a||d|", f));
+    EXPECT_EQ(f.size, 0);
+    EXPECT_FALSE(f.onlyIfMissing);
+    ASSERT_TRUE(ParseFileRecord("a|-5|d|0", f));
+    EXPECT_EQ(f.size, -5);
+    ASSERT_TRUE(ParseFileRecord("a| +7|UPPER|1|x", f));
+    EXPECT_EQ(f.size, 7);
+    EXPECT_EQ(f.sha256, "UPPER");
+    EXPECT_FALSE(f.onlyIfMissing);  // the flag text is "1|x"
+    ASSERT_TRUE(ParseFileRecord("a|99999999999999999999999|d|01", f));
+    EXPECT_EQ(f.size, INT64_MAX);
+    EXPECT_FALSE(f.onlyIfMissing);
+    ASSERT_TRUE(ParseFileRecord("a|-99999999999999999999999|d|1 ", f));
+    EXPECT_EQ(f.size, INT64_MIN);
+    EXPECT_FALSE(f.onlyIfMissing);
+    EXPECT_FALSE(ParseFileRecord("a|1", f));
+    EXPECT_FALSE(ParseFileRecord("a|1|d", f));
+}
+
+TEST(ManifestParser, FileNameRules) {
+    ManifestFile f;
+    for (const char* refused : {"../x", "a/../b", "a..b", "/abs", "C:/x", "x:y", ""}) {
+        EXPECT_FALSE(ParseFileRecord(std::string(refused) + "|1|d|0", f)) << refused;
+    }
+    for (const char* accepted : {"sub/dir/f.dat", "\\lead", "a.b", "my file.txt", "VorlanePatcher.exe"}) {
+        ASSERT_TRUE(ParseFileRecord(std::string(accepted) + "|1|d|0", f)) << accepted;
+        EXPECT_EQ(f.name, accepted);
+    }
+}
+
+TEST(ManifestParser, KeepsDuplicateFilesInOrder) {
+    ParseResult r = Parse("VLR1\nfile=x|1|d1|0\nversion=1\nfile=bad/../y|1|d|0\nfile=x|2|d2|1\n");
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(r.manifest.files.size(), 2u);
+    EXPECT_EQ(r.manifest.files[0].sha256, "d1");
+    EXPECT_EQ(r.manifest.files[1].sha256, "d2");
+    EXPECT_TRUE(r.manifest.files[1].onlyIfMissing);
+}
+
+TEST(ManifestParser, UpdaterEntryNameIgnoresCase) {
+    EXPECT_TRUE(IsUpdaterEntryName("VorlanePatcher.exe"));
+    EXPECT_TRUE(IsUpdaterEntryName("vorlanepatcher.EXE"));
+    EXPECT_FALSE(IsUpdaterEntryName("sub/VorlanePatcher.exe"));
+    EXPECT_FALSE(IsUpdaterEntryName("VorlanePatcher.exe "));
+    EXPECT_FALSE(IsUpdaterEntryName("VorlanePatcher.new.exe"));
+}
+
+TEST(ManifestParser, LargeManifestParsesInOnePass) {
+    std::string text = "VLR1\nversion=3.1.4\n";
+    int count = 0;
+    while (text.size() < 512 * 1024 - 200) {
+        char line[200];
+        std::snprintf(line, sizeof(line), "file=data/folder%03d/file%05d.bin|%d|%064x|0\n", count % 100, count,
+                      count * 17, count);
+        text += line;
+        ++count;
+    }
+    ReleaseManifest m;
+    std::string error;
+    ASSERT_TRUE(ParseManifestText(text, m, error));
+    ASSERT_EQ(m.files.size(), static_cast<size_t>(count));
+    EXPECT_GT(count, 4000);
+    EXPECT_EQ(m.files.back().size, (count - 1) * 17);
+}
