@@ -2,7 +2,7 @@
 # Runs a Windows program under Wine in the prefix named by WINEPREFIX (the build's own),
 # making the prefix on first use. Every run is bounded by WINE_TIMEOUT seconds.
 set -euo pipefail
-: "${WINEPREFIX:?WINEPREFIX must name the build's prefix}"
+: "${WINEPREFIX:?WINEPREFIX must name the prefix of the build}"
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
