@@ -1,6 +1,6 @@
 # Windows build: VorlanePatcher.exe, the Windows tests run under Wine, and the test bot.
 enable_language(RC)
-add_compile_options(-Wall -Wextra -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0601 -DWINVER=0x0601)
+add_compile_options(-Wall -Wextra -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00)
 # Static runtime: the program imports system DLLs only.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
