@@ -4,6 +4,7 @@ find_package(Threads REQUIRED)
 find_package(GTest REQUIRED)
 find_package(benchmark QUIET)
 
+option(VORLANE_FUZZ "Build the libFuzzer targets (clang)" OFF)
 set(VORLANE_SANITIZE "" CACHE STRING "Sanitizers for the host build, e.g. thread or address,undefined")
 if(VORLANE_SANITIZE)
     add_compile_options(-fsanitize=${VORLANE_SANITIZE} -fno-omit-frame-pointer -g)
