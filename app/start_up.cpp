@@ -1,0 +1,33 @@
+#include "app/start_up.h"
+
+#include <cstring>
+#include <vector>
+
+bool HasAutoSwitch(const char* commandLine) {
+    return commandLine != nullptr && std::strstr(commandLine, "--auto") != nullptr;
+}
+
+std::string InstallDirFromModulePath(const std::string& modulePath) {
+    const size_t cut = modulePath.find_last_of("\\/");
+    if (cut == std::string::npos) {
+        return std::string();
+    }
+    return modulePath.substr(0, cut + 1);
+}
+
+std::string ReadWholeModulePath(const ModulePathReader& read) {
+    // A Windows path holds at most 32767 UTF-16 units, two bytes each in a double-byte code
+    // page; the last try (66560 bytes) holds that, and past it no buffer would help.
+    constexpr uint32_t kLastCapacity = 66560;
+    for (uint32_t capacity = 260; capacity <= kLastCapacity; capacity *= 2) {
+        std::vector<char> buffer(capacity, '\0');
+        const uint32_t length = read(buffer.data(), capacity);
+        if (length == 0) {
+            return std::string();
+        }
+        if (length < capacity) {
+            return std::string(buffer.data(), length);
+        }
+    }
+    return std::string();
+}

@@ -1,0 +1,19 @@
+// The start-up values read from the command line and the executable's own path.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// True when the command line holds "--auto" anywhere (a plain, case-sensitive substring).
+bool HasAutoSwitch(const char* commandLine);
+
+// The folder of a module path with its final backslash or slash; "" when it has neither.
+std::string InstallDirFromModulePath(const std::string& modulePath);
+
+// Reads a path through `read`, which behaves as GetModuleFileNameA: it writes at most
+// `capacity` bytes and returns the length, or returns `capacity` when the path was cut (and 0
+// on failure). The buffer grows until the whole path fits, so a path longer than 260 bytes
+// is never cut inside a folder name. Returns "" when the path cannot be read.
+using ModulePathReader = std::function<uint32_t(char* buffer, uint32_t capacity)>;
+std::string ReadWholeModulePath(const ModulePathReader& read);

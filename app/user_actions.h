@@ -1,0 +1,18 @@
+// What the user's presses do, decided from the shared state (the window performs the result).
+#pragma once
+
+#include <cstdint>
+
+enum class MainButtonStep {
+    Nothing,         // checking, downloading, or the bot still runs: the press is ignored
+    LaunchBot,       // up to date or updated: start the bot and close the window
+    ConfirmInstall,  // an update is offered and the bot is closed: let the worker install
+    Retry,           // the pass failed: start a new one
+};
+
+MainButtonStep DecideMainButton(int32_t phase, bool botRunning);
+// Copies the phase and botRunning under the lock and decides on the copy.
+MainButtonStep ReadMainButtonStep();
+
+// A close request is refused while files are being replaced, so that no file is left half done.
+bool CanClose();

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/auto_mode.h"
+#include "app/start_up.h"
+#include "app/user_actions.h"
+#include "update/updater_state.h"
+
+namespace {
+
+// The window's timer values and a clock the test moves by hand.
+struct AutoTimer {
+    int32_t lastTimerPhase = -1;
+    uint32_t phaseSinceTick = 0;
+    int32_t autoRetryCount = 0;
+    uint32_t now = 0;
+
+    AutoModeStep Tick(int32_t phase, uint32_t advanceMs = 33) {
+        now += advanceMs;
+        return DecideAutoModeStep(phase, now, lastTimerPhase, phaseSinceTick, autoRetryCount);
+    }
+    // Ticks every 33 ms in `phase` until a step other than Wait comes; returns the ms waited.
+    uint32_t WaitForStep(int32_t phase, AutoModeStep expected) {
+        const uint32_t start = now;
+        for (int i = 0; i < 10000; ++i) {
+            const AutoModeStep step = Tick(phase);
+            if (step != AutoModeStep::Wait) {
+                EXPECT_EQ(step, expected);
+                return now - start;
+            }
+        }
+        ADD_FAILURE() << "no step within 330 s";
+        return 0;
+    }
+};
+
+void SetPhase(int32_t phase, bool botRunning = false) {
+    std::lock_guard<std::mutex> lock(State.mutex);
+    State.phase = phase;
+    State.botRunning = botRunning;
+}
+
+}  // namespace
+
+TEST(AutoModeRules, FinishedPassClosesJustAfterOneAndAHalfSecondsOfItsPhase) {
+    for (int32_t finished : {UpToDate, Updated}) {
+        AutoTimer timer;
+        timer.now = 1000;
+        // A long check and a long download never time out.
+        EXPECT_EQ(timer.Tick(Checking, 0), AutoModeStep::Wait);
+        EXPECT_EQ(timer.Tick(Checking, 60000), AutoModeStep::Wait);
+        EXPECT_EQ(timer.Tick(UpdateAvailable, 200000), AutoModeStep::Wait);
+        EXPECT_EQ(timer.Tick(Downloading, 300000), AutoModeStep::Wait);
+        EXPECT_EQ(timer.Tick(finished), AutoModeStep::Wait);  // first seen here
+        const uint32_t seen = timer.now;
+        EXPECT_EQ(timer.Tick(finished, 1500), AutoModeStep::Wait);  // exactly 1500: not yet
+        EXPECT_EQ(timer.now - seen, 1500u);
+        EXPECT_EQ(timer.Tick(finished, 1), AutoModeStep::LaunchBotAndClose);
+        EXPECT_EQ(timer.autoRetryCount, 0);
+    }
+}
+
+TEST(AutoModeRules, TimingSurvivesTheTickCountWrap) {
+    AutoTimer timer;
+    timer.now = 0xFFFFFF00u;  // 256 ms before the 32-bit tick count wraps to 0
+    EXPECT_EQ(timer.Tick(UpToDate, 0), AutoModeStep::Wait);
+    EXPECT_EQ(timer.Tick(UpToDate, 1000), AutoModeStep::Wait);  // now past the wrap
+    EXPECT_LT(timer.now, 1000u);
+    EXPECT_EQ(timer.Tick(UpToDate, 500), AutoModeStep::Wait);
+    EXPECT_EQ(timer.Tick(UpToDate, 1), AutoModeStep::LaunchBotAndClose);
+
+    AutoTimer failing;
+    failing.now = 0xFFFFF000u;
+    EXPECT_EQ(failing.Tick(Failed, 0), AutoModeStep::Wait);
+    EXPECT_EQ(failing.Tick(Failed, 15000), AutoModeStep::Wait);
+    EXPECT_EQ(failing.Tick(Failed, 1), AutoModeStep::Retry);
+}
+
+TEST(AutoModeRules, FourRetriesFifteenSecondsApartThenTheBotStarts) {
+    AutoTimer timer;
+    timer.now = 5000;
+    EXPECT_EQ(timer.Tick(Checking, 0), AutoModeStep::Wait);
+    for (int retry = 1; retry <= 4; ++retry) {
+        const uint32_t waited = timer.WaitForStep(Failed, AutoModeStep::Retry);
+        EXPECT_GT(waited, 15000u);
+        EXPECT_LE(waited, 15000u + 2 * 33);
+        EXPECT_EQ(timer.autoRetryCount, retry);
+        // The retried pass checks for a while and fails again.
+        EXPECT_EQ(timer.Tick(Checking), AutoModeStep::Wait);
+        EXPECT_EQ(timer.Tick(Checking, 2000), AutoModeStep::Wait);
+    }
+    EXPECT_EQ(timer.WaitForStep(Failed, AutoModeStep::LaunchBotAndClose) > 15000u, true);
+    EXPECT_EQ(timer.autoRetryCount, 5);
+}
+
+// A server that refuses at once makes the new pass fail before the next tick: the timer never
+// sees Checking, yet the retries must still be 15 s apart.
+TEST(AutoModeRules, PassFailingBeforeTheNextTickStillWaitsItsFifteenSeconds) {
+    AutoTimer timer;
+    EXPECT_EQ(timer.Tick(Failed), AutoModeStep::Wait);
+    timer.WaitForStep(Failed, AutoModeStep::Retry);
+    EXPECT_EQ(timer.Tick(Failed), AutoModeStep::Wait);  // failed again within 33 ms
+    EXPECT_EQ(timer.autoRetryCount, 1);
+    const uint32_t waited = timer.WaitForStep(Failed, AutoModeStep::Retry);
+    EXPECT_GT(waited, 15000u);
+    EXPECT_EQ(timer.autoRetryCount, 2);
+}
+
+TEST(AutoModeRules, RecoveryAfterRetriesEndsNormallyAndKeepsTheCount) {
+    AutoTimer timer;
+    timer.WaitForStep(Failed, AutoModeStep::Retry);
+    timer.WaitForStep(Failed, AutoModeStep::Retry);
+    EXPECT_EQ(timer.Tick(Checking), AutoModeStep::Wait);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(timer.Tick(UpdateAvailable, 3000), AutoModeStep::Wait) << "no limit while offered";
+    }
+    // A later success closes after 1.5 s; the retry count is never reset.
+    EXPECT_EQ(timer.Tick(Updated), AutoModeStep::Wait);
+    const uint32_t waited = timer.WaitForStep(Updated, AutoModeStep::LaunchBotAndClose);
+    EXPECT_GT(waited, 1500u - 33);
+    EXPECT_LE(waited, 1500u + 33);
+    EXPECT_EQ(timer.autoRetryCount, 2);
+}
+
+TEST(MainButton, DecisionPerPhaseAndBotState) {
+    struct Row {
+        int32_t phase;
+        MainButtonStep idle;        // bot not running
+        MainButtonStep botRunning;  // bot running
+    };
+    const Row rows[] = {
+        {Checking, MainButtonStep::Nothing, MainButtonStep::Nothing},
+        {UpToDate, MainButtonStep::LaunchBot, MainButtonStep::LaunchBot},
+        {UpdateAvailable, MainButtonStep::ConfirmInstall, MainButtonStep::Nothing},
+        {Downloading, MainButtonStep::Nothing, MainButtonStep::Nothing},
+        {Updated, MainButtonStep::LaunchBot, MainButtonStep::LaunchBot},
+        {Failed, MainButtonStep::Retry, MainButtonStep::Retry},
+        {6, MainButtonStep::Nothing, MainButtonStep::Nothing},
+        {-1, MainButtonStep::Nothing, MainButtonStep::Nothing},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(DecideMainButton(row.phase, false), row.idle) << "phase " << row.phase;
+        EXPECT_EQ(DecideMainButton(row.phase, true), row.botRunning) << "phase " << row.phase;
+        // The same decision read from the shared record, and the close rule beside it.
+        SetPhase(row.phase, true);
+        EXPECT_EQ(ReadMainButtonStep(), row.botRunning);
+        SetPhase(row.phase, false);
+        EXPECT_EQ(ReadMainButtonStep(), row.idle);
+        EXPECT_EQ(CanClose(), row.phase != Downloading) << "phase " << row.phase;
+    }
+    SetPhase(Checking);
+}
+
+TEST(StartUp, AutoSwitchIsAPlainSubstring) {
+    EXPECT_TRUE(HasAutoSwitch("--auto"));
+    EXPECT_TRUE(HasAutoSwitch("/x --auto /y"));
+    EXPECT_TRUE(HasAutoSwitch("--automatic"));
+    EXPECT_TRUE(HasAutoSwitch("x--autox"));
+    EXPECT_FALSE(HasAutoSwitch("--AUTO"));
+    EXPECT_FALSE(HasAutoSwitch("-auto"));
+    EXPECT_FALSE(HasAutoSwitch("--aut"));
+    EXPECT_FALSE(HasAutoSwitch(""));
+    EXPECT_FALSE(HasAutoSwitch(nullptr));
+}
+
+TEST(StartUp, InstallDirIsTheFolderWithItsSeparator) {
+    EXPECT_EQ(InstallDirFromModulePath("C:\\Gry\\Vorlane\\VorlanePatcher.exe"), "C:\\Gry\\Vorlane\\");
+    EXPECT_EQ(InstallDirFromModulePath("Z:/tmp/v/VorlanePatcher.exe"), "Z:/tmp/v/");
+    EXPECT_EQ(InstallDirFromModulePath("C:\\a/b\\c/VorlanePatcher.exe"), "C:\\a/b\\c/");
+    EXPECT_EQ(InstallDirFromModulePath("C:\\a/b\\VorlanePatcher.exe"), "C:\\a/b\\");
+    EXPECT_EQ(InstallDirFromModulePath("C:\\VorlanePatcher.exe"), "C:\\");
+    EXPECT_EQ(InstallDirFromModulePath("C:\\dir\\"), "C:\\dir\\");
+    EXPECT_EQ(InstallDirFromModulePath("VorlanePatcher.exe"), "");
+    EXPECT_EQ(InstallDirFromModulePath(""), "");
+}
+
+// A reader with GetModuleFileNameA's contract over a path of any length.
+TEST(StartUp, ModulePathIsReadWholeWhateverItsLength) {
+    int calls = 0;
+    std::string path;
+    const ModulePathReader reader = [&](char* buffer, uint32_t capacity) -> uint32_t {
+        ++calls;
+        if (path.size() < capacity) {
+            std::memcpy(buffer, path.c_str(), path.size() + 1);
+            return static_cast<uint32_t>(path.size());
+        }
+        // Cut to capacity - 1 characters plus the terminator, and report the capacity.
+        std::memcpy(buffer, path.data(), capacity - 1);
+        buffer[capacity - 1] = '\0';
+        return capacity;
+    };
+    // A folder name that crosses byte 260: a cut there would name its parent folder instead.
+    const std::string deep = "C:\\" + std::string(250, 'd') + "\\Vorlane2\\";
+    path = deep + "VorlanePatcher.exe";
+    EXPECT_EQ(ReadWholeModulePath(reader), path);
+    EXPECT_EQ(InstallDirFromModulePath(ReadWholeModulePath(reader)), deep);
+    // The first buffer holds 259 characters; the largest Windows path takes the last buffer.
+    for (size_t length : {size_t{30}, size_t{259}, size_t{260}, size_t{261}, size_t{4000}, size_t{65535}}) {
+        path = "C:\\v\\" + std::string(length - 5, 'p');
+        calls = 0;
+        EXPECT_EQ(ReadWholeModulePath(reader), path) << "length " << length;
+        if (length < 260) {
+            EXPECT_EQ(calls, 1) << "one read when the path fits the first buffer";
+        }
+    }
+    // A failing read, and a path no buffer can hold, give no path at all (never a cut one).
+    EXPECT_EQ(ReadWholeModulePath([](char*, uint32_t) -> uint32_t { return 0; }), "");
+    EXPECT_EQ(ReadWholeModulePath([](char*, uint32_t capacity) { return capacity; }), "");
+}
