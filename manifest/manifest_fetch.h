@@ -1,9 +1,21 @@
 // Retrieval of the signed release manifest from the update server.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "manifest/release_manifest.h"
 
+extern const char kErrNoSignature[];   // "manifest bez podpisu"
+extern const char kErrBadSignature[];  // "podpis manifestu sie nie zgadza"
+
 // True with a parsed manifest whose signature verified; false with a Polish reason.
 bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error);
+
+// The judgement of one response, in a fixed order: transport (status 0 leaves `error`
+// as the transfer set it), status, presence of the signature, its validity, content.
+// `manifest` should be in its default state.
+bool AcceptManifestResponse(uint32_t status,
+                            const std::string& body,
+                            ReleaseManifest& manifest,
+                            std::string& error);

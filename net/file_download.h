@@ -9,10 +9,15 @@
 // Requests /download/<version>/<PercentEncode(name)> and streams the body into
 // `tempPath`. True when status 200 arrived and every byte was written; on failure
 // `error` names the cause and no temporary file is left.
-bool DownloadReleaseFile(const ReleaseManifest& manifest, const ManifestFile& file, const std::string& tempPath,
-                         const DownloadProgress& progress, std::string& error);
+bool DownloadReleaseFile(const ReleaseManifest& manifest,
+                         const ManifestFile& file,
+                         const std::string& tempPath,
+                         const DownloadProgress& progress,
+                         std::string& error);
 
 // ASCII letters, digits and "._-/" stay; every other byte becomes %XX (upper case).
 std::string PercentEncode(const std::string& text);
 // One UTF-16 unit per byte, by sign extension of the signed 8-bit value.
 std::u16string WidenAscii(const std::string& text);
+// "/download/" + version + "/" + PercentEncode(name): the version is sent as it is.
+std::string MakeDownloadPath(const std::string& version, const std::string& name);

@@ -1,0 +1,23 @@
+// Fetches the manifest over HTTPS into memory, up to a fixed limit, and judges it.
+#include "manifest/manifest_fetch.h"
+
+#include "net/https_client.h"
+#include "net/server_address.h"
+
+namespace {
+const int32_t kReceiveTimeoutMs = 12000;
+// A longer body is cut after the block that reaches the limit; what is kept then lacks
+// its signature or fails it, so no message of its own is needed.
+const size_t kBodyLimit = 524288;
+}  // namespace
+
+bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error) {
+    manifest = ReleaseManifest();
+    std::string body;
+    const ChunkSink sink = [&body](const uint8_t* data, uint32_t count) {
+        body.append(reinterpret_cast<const char*>(data), count);
+        return body.size() < kBodyLimit;
+    };
+    const uint32_t status = HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs);
+    return AcceptManifestResponse(status, body, manifest, error);
+}

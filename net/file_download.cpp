@@ -1,0 +1,48 @@
+// One release file from the server into a temporary file, streamed block by block.
+#include "net/file_download.h"
+
+#include <cstdio>
+#include <fstream>
+
+#include "net/https_client.h"
+
+namespace {
+const int32_t kReceiveTimeoutMs = 60000;
+}  // namespace
+
+bool DownloadReleaseFile(const ReleaseManifest& manifest,
+                         const ManifestFile& file,
+                         const std::string& tempPath,
+                         const DownloadProgress& progress,
+                         std::string& error) {
+    std::ofstream out(tempPath, std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) {
+        error = "nie moge zapisac " + tempPath;
+        return false;
+    }
+    const std::u16string path = WidenAscii(MakeDownloadPath(manifest.version, file.name));
+    uint64_t received = 0;
+    const ChunkSink sink = [&](const uint8_t* data, uint32_t count) {
+        out.write(reinterpret_cast<const char*>(data), count);
+        received += count;
+        if (progress) {
+            progress(received);
+        }
+        return !out.fail();
+    };
+    const uint32_t status = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs);
+    // Closing flushes the last bytes; a failed flush leaves the stream failed.
+    out.close();
+    const bool written = !out.fail();
+    if (status == 200 && written) {
+        return true;
+    }
+    if (status == 200) {
+        // The server delivered; the disk did not take it.
+        error = "nie moge zapisac " + tempPath;
+    } else if (status != 0) {
+        error = "HTTP " + std::to_string(status) + " przy " + file.name;
+    }
+    std::remove(tempPath.c_str());
+    return false;
+}
