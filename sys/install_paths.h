@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // InstallDir followed by `relative`, every "/" turned into a backslash.
 std::string MakeInstallPath(const std::string& relative);
@@ -9,3 +10,9 @@ std::string MakeInstallPath(const std::string& relative);
 void CreateParentDirectories(const std::string& fullPath);
 // True only when the file exists and another process holds it against a writer.
 bool IsFileLocked(const std::string& path);
+
+// The folders CreateParentDirectories makes, outermost first: the prefix before each
+// backslash that stands after InstallDir's length. Never InstallDir itself, never the file.
+std::vector<std::string> ParentDirectoriesBelowInstallDir(const std::string& fullPath);
+// Equal texts when ASCII letters are folded; every other byte must match.
+bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b);

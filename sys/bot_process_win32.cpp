@@ -1,0 +1,86 @@
+// The bot's running processes (Tool Help) and a file's version resource.
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "sys/bot_process.h"
+#include "sys/install_paths.h"
+#include "sys/scoped_handle_win32.h"
+
+namespace {
+
+const char kBotImageName[] = "Vorlane.exe";
+const DWORD kBotAccess = PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
+const UINT kTerminatedExitCode = 1;
+const DWORD kTerminationWaitMs = 5000;
+
+static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI Tool Help entry");
+static_assert(kBotAccess == 0x00101001, "terminate, limited query, synchronize");
+
+// Terminates the process when it runs the bot's executable; true when it did.
+bool TerminateIfBot(DWORD pid, const std::string& botPath) {
+    ScopedHandle process(OpenProcess(kBotAccess, FALSE, pid));
+    if (!process.valid()) {
+        return false;  // another user's or a higher integrity level's process
+    }
+    char image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (!QueryFullProcessImageNameA(process.get(), 0, image, &size)) {
+        return false;
+    }
+    // A program of the same name started from another folder is not ours to end.
+    if (!EqualIgnoringAsciiCase(std::string(image, size), botPath)) {
+        return false;
+    }
+    if (!TerminateProcess(process.get(), kTerminatedExitCode)) {
+        return false;
+    }
+    WaitForSingleObject(process.get(), kTerminationWaitMs);
+    return true;
+}
+
+}  // namespace
+
+int32_t TerminateBotProcesses() {
+    const std::string botPath = MakeInstallPath(kBotImageName);
+    ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) {
+        return 0;
+    }
+    int32_t count = 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.get(), &entry); more;
+         more = Process32Next(snapshot.get(), &entry)) {
+        if (EqualIgnoringAsciiCase(entry.szExeFile, kBotImageName) &&
+            TerminateIfBot(entry.th32ProcessID, botPath)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+std::string GetFileVersionString(const std::string& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    if (size == 0) {
+        return std::string();
+    }
+    std::vector<char> block(size, 0);
+    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) {
+        return std::string();
+    }
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) {
+        return std::string();
+    }
+    char text[32];
+    std::snprintf(text, sizeof(text), "%u.%u.%u", static_cast<unsigned>(HIWORD(info->dwFileVersionMS)),
+                  static_cast<unsigned>(LOWORD(info->dwFileVersionMS)),
+                  static_cast<unsigned>(HIWORD(info->dwFileVersionLS)));
+    return text;
+}

@@ -1,0 +1,37 @@
+#include "sys/install_paths.h"
+
+#include "update/updater_state.h"
+
+std::string MakeInstallPath(const std::string& relative) {
+    // Nothing is normalised: the manifest's names are refused earlier if they climb out.
+    std::string path = InstallDir + relative;
+    for (char& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return path;
+}
+
+std::vector<std::string> ParentDirectoriesBelowInstallDir(const std::string& fullPath) {
+    std::vector<std::string> folders;
+    for (size_t i = InstallDir.size(); i < fullPath.size(); ++i) {
+        if (fullPath[i] == '\\') {
+            folders.push_back(fullPath.substr(0, i));
+        }
+    }
+    return folders;
+}
+
+bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}

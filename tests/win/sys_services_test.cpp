@@ -1,0 +1,126 @@
+// The local system services on the real platform, with the stand-in bot as a real
+// second process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "sys/bot_process.h"
+#include "sys/install_paths.h"
+#include "tests/win/test_bot.h"
+#include "update/updater_state.h"
+
+using namespace testbot;
+
+namespace {
+
+std::string CopyBot(const std::string& folder, const std::string& from = BotExe()) {
+    const std::string exe = folder + "Vorlane.exe";
+    CopyFileA(from.c_str(), exe.c_str(), FALSE);
+    return exe;
+}
+
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; });
+    return text;
+}
+
+}  // namespace
+
+TEST(FileProbe, RunningBotLocksItsImageAndTheProbeChangesNothing) {
+    const std::string dir = FreshFolder("probe");
+    const std::string exe = CopyBot(dir);
+    {
+        Bot bot(exe);
+        ASSERT_TRUE(bot.Started());
+        EXPECT_TRUE(IsFileLocked(exe));
+        ASSERT_TRUE(StopBots(dir, {&bot}));
+        EXPECT_EQ(bot.ExitCode(), 0u);
+    }
+    EXPECT_TRUE(WaitFor([&] { return !IsFileLocked(exe); }, 5000));
+
+    // A closed file: opened for writing but neither truncated nor touched.
+    const std::string data = dir + "data.bin";
+    const std::string content(100000, 'x');
+    ASSERT_TRUE(WriteText(data, content));
+    EXPECT_FALSE(IsFileLocked(data));
+    EXPECT_EQ(ReadText(data), content);
+
+    // Read-only (access denied) and missing files are not "locked".
+    const std::string readOnly = dir + "readonly.txt";
+    ASSERT_TRUE(WriteText(readOnly, "r"));
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(IsFileLocked(readOnly));
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(IsFileLocked(dir + "missing.exe"));
+    EXPECT_FALSE(IsFileLocked(dir + "no\\such\\folder.exe"));
+    EXPECT_FALSE(Exists(dir + "missing.exe"));
+}
+
+TEST(InstallPaths, ParentDirectoriesAreMadeBelowInstallDirOnly) {
+    const std::string root = FreshFolder("dirs");
+    InstallDir = root + "inst\\";
+    // InstallDir itself is never made: with it missing, nothing at all appears.
+    CreateParentDirectories(MakeInstallPath("a/b/c.txt"));
+    EXPECT_TRUE(std::filesystem::is_empty(root));
+
+    CreateDirectoryA((root + "inst").c_str(), nullptr);
+    const std::string target = MakeInstallPath("data/sub/file.dll");
+    EXPECT_EQ(target, root + "inst\\data\\sub\\file.dll");
+    CreateParentDirectories(target);
+    CreateParentDirectories(target);  // a second call over existing folders is harmless
+    std::vector<std::string> made;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root + "inst")) {
+        made.push_back(entry.path().lexically_relative(root + "inst").generic_string() +
+                       (entry.is_directory() ? "/" : ""));
+    }
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, (std::vector<std::string>{"data/", "data/sub/"}));
+}
+
+TEST(BotProcesses, OnlyBotsOfTheInstallFolderAreTerminated) {
+    const std::string inst = FreshFolder("term-inst");
+    const std::string other = FreshFolder("term-other");
+    const std::string exe = CopyBot(inst);
+    const std::string otherExe = CopyBot(other);
+    InstallDir = inst;
+    EXPECT_EQ(TerminateBotProcesses(), 0);
+
+    Bot first(exe), second(exe), stranger(otherExe);
+    ASSERT_TRUE(first.Started() && second.Started() && stranger.Started());
+    // The folder given in other letter case still names the same executable.
+    InstallDir = Upper(inst);
+    EXPECT_EQ(TerminateBotProcesses(), 2);
+    ASSERT_TRUE(first.WaitExit(0) && second.WaitExit(0));  // each was waited for
+    EXPECT_EQ(first.ExitCode(), 1u);
+    EXPECT_EQ(second.ExitCode(), 1u);
+    EXPECT_TRUE(stranger.Running());
+    EXPECT_FALSE(IsFileLocked(exe));
+    EXPECT_TRUE(IsFileLocked(otherExe));
+    EXPECT_EQ(TerminateBotProcesses(), 0);
+    EXPECT_TRUE(StopBots(other, {&stranger}));
+    EXPECT_EQ(stranger.ExitCode(), 0u);
+}
+
+TEST(BotProcesses, FileVersionReadsThreeParts) {
+    EXPECT_EQ(GetFileVersionString(BotExe()), "2.5.17");
+    EXPECT_EQ(GetFileVersionString(NextBotExe()), "2.6.0");
+    const std::string dir = FreshFolder("version");
+    ASSERT_TRUE(WriteText(dir + "plain.exe", "MZ not really a program"));
+    EXPECT_EQ(GetFileVersionString(dir + "plain.exe"), "");
+    EXPECT_EQ(GetFileVersionString(dir + "missing.exe"), "");
+}
+
+TEST(TestBot, SwapsInTheStagedUpdaterWhenItStarts) {
+    const std::string dir = FreshFolder("swap");
+    const std::string exe = CopyBot(dir);
+    ASSERT_TRUE(WriteText(dir + "VorlanePatcher.exe", "old updater"));
+    ASSERT_TRUE(WriteText(dir + "VorlanePatcher.new.exe", "new updater"));
+    Bot bot(exe);
+    ASSERT_TRUE(bot.Started());
+    EXPECT_EQ(ReadText(dir + "VorlanePatcher.exe"), "new updater");
+    EXPECT_FALSE(Exists(dir + "VorlanePatcher.new.exe"));
+    EXPECT_NE(ReadText(dir + "Vorlane.runs").find(" 2.5.17.3 swapped"), std::string::npos);
+    EXPECT_TRUE(StopBots(dir, {&bot}));
+}
