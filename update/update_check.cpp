@@ -1,0 +1,63 @@
+// The first half of a pass: which files of the release differ from the installed ones.
+#include "manifest/manifest_fetch.h"
+#include "net/file_digest.h"
+#include "sys/bot_process.h"
+#include "sys/file_ops.h"
+#include "sys/install_paths.h"
+#include "update/install_decision.h"
+#include "update/update_pass.h"
+#include "update/updater_state.h"
+
+namespace {
+
+const char kBotExecutable[] = "Vorlane.exe";
+
+void ResetPassFields() {
+    std::lock_guard<std::mutex> lock(State.mutex);
+    State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutable));
+    State.errorDetail.clear();
+    State.totalBytes = 0;
+    State.doneBytes = 0;
+    State.fileCount = 0;
+    State.fileIndex = 0;
+}
+
+void PublishRelease(const ReleaseManifest& manifest, const InstallList& list) {
+    std::lock_guard<std::mutex> lock(State.mutex);
+    State.latestVersion = manifest.version;
+    State.releaseNotes = manifest.notes;
+    State.totalBytes = list.totalBytes;
+    State.fileCount = static_cast<int32_t>(list.files.size());
+}
+
+}  // namespace
+
+InstallList BuildInstallList(const ReleaseManifest& manifest) {
+    InstallList list;
+    for (const ManifestFile& entry : manifest.files) {
+        const std::string local = MakeInstallPath(entry.name);
+        auto digest = [&local](std::string& out) { return Sha256FileHex(local, out); };
+        if (NeedsInstall(DecideInstall(entry, PathExists(local), digest))) {
+            list.files.push_back(entry);
+            list.totalBytes = AddWrapping(list.totalBytes, entry.size);
+        }
+    }
+    return list;
+}
+
+bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list) {
+    SetPhaseAndStatus(Checking, "Sprawdzam najnowsza wersje...");
+    ResetPassFields();
+    if (!FetchReleaseManifest(manifest, error)) {
+        FailUpdate("Serwer aktualizacji: " + error);
+        return false;
+    }
+    list = BuildInstallList(manifest);
+    PublishRelease(manifest, list);
+    if (list.files.empty()) {
+        SetPhaseAndStatus(UpToDate, "Masz najnowsza wersje");
+        return false;
+    }
+    SetPhaseAndStatus(UpdateAvailable, "Dostepna aktualizacja");
+    return true;
+}

@@ -1,0 +1,100 @@
+// The second half of a pass: wait for the bot and the confirmation, then download,
+// verify and move each listed file into place.
+#include "net/file_digest.h"
+#include "net/file_download.h"
+#include "sys/bot_process.h"
+#include "sys/clock.h"
+#include "sys/file_ops.h"
+#include "sys/install_paths.h"
+#include "update/update_pass.h"
+#include "update/updater_state.h"
+#include "update/wait_loop.h"
+
+namespace {
+
+const char kBotExecutable[] = "Vorlane.exe";
+// The running updater is never overwritten: the bot swaps this file in when it starts.
+const char kStagedUpdater[] = "VorlanePatcher.new.exe";
+const char kTemporarySuffix[] = ".download";
+
+WaitHooks RealWaitHooks() {
+    WaitHooks hooks;
+    hooks.now = TickCountMs;
+    hooks.sleep = SleepMs;
+    hooks.botBusy = [] { return IsFileLocked(MakeInstallPath(kBotExecutable)); };
+    hooks.terminateBot = TerminateBotProcesses;
+    hooks.confirmed = [] { return InstallConfirmed.load(); };
+    hooks.autoMode = [] { return AutoMode.load(); };
+    hooks.publishBusy = [](bool busy) {
+        std::lock_guard<std::mutex> lock(State.mutex);
+        State.botRunning = busy;
+    };
+    return hooks;
+}
+
+// Downloads one entry to its temporary name, checks it and moves it over `target`.
+// False when the pass has failed (the state already says why).
+bool InstallOne(const ReleaseManifest& manifest,
+                const ManifestFile& entry,
+                const std::string& target,
+                int64_t base,
+                std::string& error) {
+    const std::string temporary = target + kTemporarySuffix;
+    CreateParentDirectories(target);
+    if (!DownloadReleaseFile(manifest, entry, temporary, MakeProgressUpdate(base), error)) {
+        FailUpdate(error);  // the download removed its partial file
+        return false;
+    }
+    std::string digest;
+    if (!Sha256FileHex(temporary, digest) || digest != entry.sha256) {
+        DeleteFileQuietly(temporary);
+        FailUpdate("Plik " + entry.name + " jest uszkodzony (zla suma kontrolna)");
+        return false;
+    }
+    // The data goes to the disk before the rename, so that a power loss cannot leave the
+    // installed name on an empty or torn file.
+    if (!FlushFileToDisk(temporary) || !MoveFileOver(temporary, target)) {
+        DeleteFileQuietly(temporary);
+        FailUpdate("Nie moge zapisac " + entry.name + " (plik otwarty?)");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void RunUpdateInstall(const ReleaseManifest& manifest, std::string& error, const InstallList& list) {
+    WaitForBotAndConfirmation(RealWaitHooks());
+    {
+        std::lock_guard<std::mutex> lock(State.mutex);
+        State.phase = Downloading;
+        State.statusText = "Pobieram pliki...";
+    }
+    int64_t base = 0;
+    bool staged = false;
+    for (const ManifestFile& entry : list.files) {
+        {
+            std::lock_guard<std::mutex> lock(State.mutex);
+            State.currentFile = entry.name;
+        }
+        const bool self = IsUpdaterEntryName(entry.name);
+        const std::string target = MakeInstallPath(self ? kStagedUpdater : entry.name);
+        if (!InstallOne(manifest, entry, target, base, error)) {
+            return;
+        }
+        staged = staged || self;
+        base = AddWrapping(base, entry.size);
+        std::lock_guard<std::mutex> lock(State.mutex);
+        State.fileIndex += 1;
+        State.doneBytes = base;
+    }
+    {
+        std::lock_guard<std::mutex> lock(State.mutex);
+        State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutable));
+        State.patcherStaged = staged;
+    }
+    const std::string text = "Zaktualizowano do wersji " + manifest.version;
+    std::lock_guard<std::mutex> lock(State.mutex);
+    State.phase = Updated;
+    State.statusText = text;
+}

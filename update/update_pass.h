@@ -1,0 +1,30 @@
+// The two halves of one update pass, run in turn by UpdateWorker on the worker thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "manifest/release_manifest.h"
+
+// The entries that must be installed, in manifest order, and the sum of their sizes.
+struct InstallList {
+    std::vector<ManifestFile> files;
+    int64_t totalBytes = 0;
+};
+
+// Sizes come from the manifest as written; their sums wrap rather than overflow.
+inline int64_t AddWrapping(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+
+// The entries of `manifest` whose local files are missing or differ.
+InstallList BuildInstallList(const ReleaseManifest& manifest);
+
+// Announces the check, retrieves the manifest and publishes what differs. True when the
+// pass goes on to the install (phase UpdateAvailable); false when it ended here.
+bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list);
+
+// Waits for the bot and the confirmation, then installs every listed file; the pass
+// ends in Updated or Failed.
+void RunUpdateInstall(const ReleaseManifest& manifest, std::string& error, const InstallList& list);
