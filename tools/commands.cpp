@@ -1,0 +1,56 @@
+#include "tools/commands.h"
+
+#include <ostream>
+
+const std::vector<CommandInfo>& AllCommands() {
+    static const std::vector<CommandInfo> commands = {
+        {"keygen", "make a new publisher key pair", kKeygenHelp, RunKeygen},
+        {"manifest", "write the unsigned manifest of a release folder", kManifestHelp, RunManifest},
+        {"sign", "sign a manifest with the private key", kSignHelp, RunSign},
+        {"verify", "judge a signed manifest as the updater does", kVerifyHelp, RunVerify},
+        {"check", "list what the updater would install into a folder", kCheckHelp, RunCheck},
+        {"stage", "lay out a signed release as the update server's files", kStageHelp, RunStage},
+    };
+    return commands;
+}
+
+std::string ToolHelp() {
+    std::string text =
+        "vorlane-release: keys, manifests, signatures and server trees for Vorlane updates\n"
+        "\n"
+        "Usage: vorlane-release COMMAND [OPTIONS] [ARGUMENTS]\n"
+        "       vorlane-release COMMAND --help\n"
+        "\n"
+        "Commands:\n";
+    for (const CommandInfo& c : AllCommands()) {
+        text += "  " + std::string(c.name) + std::string(10 - std::string(c.name).size(), ' ') + c.summary + "\n";
+    }
+    text +=
+        "\n"
+        "A release: manifest, sign, verify, stage, then upload the staged download folder\n"
+        "and, last, the manifest. \"check\" shows what an installation would receive.\n"
+        "Exit status: 0 done, 1 refused or failed (nothing written), 2 wrong usage.\n";
+    return text;
+}
+
+int RunTool(const Args& args, CommandIo& io) {
+    if (args.empty()) {
+        io.err << ToolHelp();
+        return kExitUsage;
+    }
+    const std::string& name = args[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        if (name == "help" && args.size() > 1) {
+            return RunTool({args[1], "--help"}, io);
+        }
+        io.out << ToolHelp();
+        return 0;
+    }
+    for (const CommandInfo& c : AllCommands()) {
+        if (name == c.name) {
+            return c.run(Args(args.begin() + 1, args.end()), io);
+        }
+    }
+    io.err << "vorlane-release: unknown command " << name << "\nSee \"vorlane-release --help\".\n";
+    return kExitUsage;
+}

@@ -1,0 +1,162 @@
+// verify and check: what the updater makes of a signed manifest, and what it would
+// install into a given folder.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ostream>
+
+#include "net/file_digest.h"
+#include "tools/cli_args.h"
+#include "tools/commands.h"
+#include "tools/manifest_writer.h"
+#include "update/install_decision.h"
+
+extern const char kVerifyHelp[] =
+    "Usage: vorlane-release verify --public FILE SIGNED_MANIFEST\n"
+    "\n"
+    "Takes the updater's own decisions on SIGNED_MANIFEST (size limit, signature line,\n"
+    "signature by the key in FILE, format) and prints the version, date, notes and files\n"
+    "the updater would read. Otherwise prints the message the updater would show\n"
+    "(\"manifest bez podpisu\", \"podpis manifestu sie nie zgadza\", \"nieznany format\n"
+    "manifestu\", \"pusty manifest\") and exits with 1. Records the updater would skip or\n"
+    "misread are listed as warnings.\n";
+
+extern const char kCheckHelp[] =
+    "Usage: vorlane-release check --public FILE SIGNED_MANIFEST INSTALL_DIR\n"
+    "\n"
+    "Verifies SIGNED_MANIFEST as \"verify\" does, then decides for every file, as the\n"
+    "updater's check does, whether it would be installed into INSTALL_DIR and why:\n"
+    "missing, digest differs, unreadable; or left alone: up to date, or present and\n"
+    "marked only-if-missing. Ends with the total to download and the updater's status.\n";
+
+namespace {
+
+bool LoadForInspection(const char* cmd, const ParsedArgs& args, size_t positionals, CommandIo& io,
+                       LoadedManifest& loaded, int& exitCode) {
+    std::string error;
+    std::string keyPath;
+    if (!SingleValue(args, "public", true, keyPath, error)) {
+        exitCode = UsageError(io, cmd, error);
+        return false;
+    }
+    if (args.positionals.size() != positionals) {
+        exitCode = UsageError(io, cmd, "wrong number of arguments");
+        return false;
+    }
+    PublicKeyHex key;
+    if (!ReadPublicKey(keyPath, key, error)) {
+        exitCode = Fail(io, cmd, error);
+        return false;
+    }
+    if (!LoadSignedManifest(args.positionals[0], &key, loaded, error)) {
+        exitCode = Fail(io, cmd, args.positionals[0] + ": " + error);
+        return false;
+    }
+    for (const std::string& p : FindManifestProblems(loaded.split.signedText)) {
+        io.err << "warning: " << p << "\n";
+    }
+    return true;
+}
+
+const char* Verdict(InstallReason reason) {
+    switch (reason) {
+        case InstallReason::SkippedPresent:
+            return "skip     present, only if missing";
+        case InstallReason::UpToDate:
+            return "current  digest matches";
+        case InstallReason::Missing:
+            return "install  missing";
+        case InstallReason::Unreadable:
+            return "install  cannot be read";
+        case InstallReason::DigestDiffers:
+            return "install  digest differs";
+    }
+    return "?";
+}
+
+}  // namespace
+
+int RunVerify(const Args& argv, CommandIo& io) {
+    const char* cmd = "verify";
+    ParsedArgs args;
+    std::string error;
+    if (!ParseArgs(argv, {"public"}, args, error)) {
+        return UsageError(io, cmd, error);
+    }
+    if (args.help) {
+        io.out << kVerifyHelp;
+        return 0;
+    }
+    LoadedManifest loaded;
+    int exitCode = 0;
+    if (!LoadForInspection(cmd, args, 1, io, loaded, exitCode)) {
+        return exitCode;
+    }
+    const ReleaseManifest& m = loaded.manifest;
+    io.out << "signature: good\nversion: " << m.version << "\ndate: " << m.date << "\nnotes:\n";
+    size_t start = 0;
+    while (start < m.notes.size()) {
+        size_t lf = m.notes.find('\n', start);
+        lf = lf == std::string::npos ? m.notes.size() : lf;
+        io.out << "  | " << m.notes.substr(start, lf - start) << "\n";
+        start = lf + 1;
+    }
+    int64_t total = 0;
+    for (const ManifestFile& f : m.files) {
+        total += f.size;
+    }
+    io.out << "files: " << m.files.size() << ", " << total << " bytes\n";
+    for (const ManifestFile& f : m.files) {
+        io.out << "  " << f.sha256 << " " << f.size << " " << f.name << (f.onlyIfMissing ? "  (only if missing)" : "")
+               << "\n";
+    }
+    return 0;
+}
+
+int RunCheck(const Args& argv, CommandIo& io) {
+    const char* cmd = "check";
+    ParsedArgs args;
+    std::string error;
+    if (!ParseArgs(argv, {"public"}, args, error)) {
+        return UsageError(io, cmd, error);
+    }
+    if (args.help) {
+        io.out << kCheckHelp;
+        return 0;
+    }
+    LoadedManifest loaded;
+    int exitCode = 0;
+    if (!LoadForInspection(cmd, args, 2, io, loaded, exitCode)) {
+        return exitCode;
+    }
+    std::string installDir = args.positionals[1];
+    struct stat st;
+    if (stat(installDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return Fail(io, cmd, installDir + ": not a folder");
+    }
+    if (installDir.back() != '/') {
+        installDir += '/';
+    }
+    const ReleaseManifest& m = loaded.manifest;
+    int64_t total = 0;
+    size_t count = 0;
+    for (const ManifestFile& f : m.files) {
+        // The updater's local path: both separators lead into folders on Windows.
+        std::string local = installDir + f.name;
+        for (char& c : local) {
+            c = c == '\\' ? '/' : c;
+        }
+        const bool exists = stat(local.c_str(), &st) == 0;
+        const InstallReason reason =
+            DecideInstall(f, exists, [&](std::string& digest) { return Sha256FileHex(local, digest); });
+        if (NeedsInstall(reason)) {
+            total += f.size;
+            ++count;
+        }
+        io.out << Verdict(reason) << "  " << f.size << "  " << f.name << "\n";
+    }
+    io.out << count << " of " << m.files.size() << " files to install, " << total << " bytes ("
+           << FormatBytes(total < 0 ? 0 : static_cast<uint64_t>(total)) << ")\n";
+    io.out << "updater: " << (count == 0 ? "Masz najnowsza wersje" : "Dostepna aktualizacja") << "\n";
+    return 0;
+}

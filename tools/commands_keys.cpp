@@ -1,0 +1,133 @@
+// keygen and sign: the publisher's key pair and the signature on a manifest.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ostream>
+
+#include "manifest/manifest_parser.h"
+#include "tools/atomic_file.h"
+#include "tools/cli_args.h"
+#include "tools/commands.h"
+#include "tools/manifest_writer.h"
+
+extern const char kKeygenHelp[] =
+    "Usage: vorlane-release keygen --out DIR\n"
+    "\n"
+    "Makes a new P-256 key pair for signing release manifests:\n"
+    "  DIR/private.pem  the private key (PEM, mode 0600); never overwritten\n"
+    "  DIR/public.key   the public key (x= and y= lines) that the updater is built with:\n"
+    "                   cmake --preset win32 -DVORLANE_PUBLIC_KEY_FILE=DIR/public.key\n"
+    "The public coordinates are printed. Keep private.pem secret and backed up: an\n"
+    "updater accepts only manifests signed by the key it was built with, so if the\n"
+    "private key is lost, no further update can reach the installed updaters.\n";
+
+extern const char kSignHelp[] =
+    "Usage: vorlane-release sign --key FILE|- MANIFEST\n"
+    "\n"
+    "Signs MANIFEST in place: appends \"sig=\" and the 128 hex digits of the ECDSA P-256\n"
+    "signature (r then s) over the SHA-256 of the text, and a final line feed.\n"
+    "--key FILE   the private key in PEM form; \"-\" reads it from standard input.\n"
+    "The manifest is checked first; a manifest the updater would misread, or one that is\n"
+    "signed already, is refused and left as it is.\n";
+
+int RunKeygen(const Args& argv, CommandIo& io) {
+    const char* cmd = "keygen";
+    ParsedArgs args;
+    std::string error;
+    std::string dir;
+    if (!ParseArgs(argv, {"out"}, args, error)) {
+        return UsageError(io, cmd, error);
+    }
+    if (args.help) {
+        io.out << kKeygenHelp;
+        return 0;
+    }
+    if (!SingleValue(args, "out", true, dir, error)) {
+        return UsageError(io, cmd, error);
+    }
+    if (!args.positionals.empty()) {
+        return UsageError(io, cmd, "unexpected argument " + args.positionals.front());
+    }
+    const std::string privatePath = dir + "/private.pem";
+    const std::string publicPath = dir + "/public.key";
+    struct stat st;
+    if (lstat(privatePath.c_str(), &st) == 0) {
+        return Fail(io, cmd, privatePath + ": exists already; it is not overwritten (nothing was written)");
+    }
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        return Fail(io, cmd, dir + ": cannot create the folder");
+    }
+    const std::string pem = GeneratePrivateKeyPem();
+    PublicKeyHex pub;
+    if (pem.empty() || !PublicKeyFromPrivatePem(pem, pub, error)) {
+        return Fail(io, cmd, "cannot make a P-256 key: " + error);
+    }
+    // The private key first: if it cannot be made, no public key is left to be built in.
+    if (!WriteFileExclusive(privatePath, pem, 0600, error)) {
+        return Fail(io, cmd, error);
+    }
+    if (!WriteFileReplacing(publicPath, FormatPublicKeyFile(pub), 0644, error)) {
+        unlink(privatePath.c_str());
+        return Fail(io, cmd, error);
+    }
+    io.out << "x=" << pub.x << "\ny=" << pub.y << "\n";
+    io.err << "Wrote " << privatePath << " and " << publicPath << ".\n"
+           << "Keep " << privatePath << " secret and backed up: if it is lost, no further update can\n"
+           << "reach the updaters built with " << publicPath << ".\n";
+    return 0;
+}
+
+int RunSign(const Args& argv, CommandIo& io) {
+    const char* cmd = "sign";
+    ParsedArgs args;
+    std::string error;
+    std::string keySource;
+    if (!ParseArgs(argv, {"key"}, args, error)) {
+        return UsageError(io, cmd, error);
+    }
+    if (args.help) {
+        io.out << kSignHelp;
+        return 0;
+    }
+    if (!SingleValue(args, "key", true, keySource, error)) {
+        return UsageError(io, cmd, error);
+    }
+    if (args.positionals.size() != 1) {
+        return UsageError(io, cmd, "needs exactly one MANIFEST");
+    }
+    const std::string& path = args.positionals[0];
+    std::string text;
+    if (!ReadWholeFile(path, text, error)) {
+        return Fail(io, cmd, error);
+    }
+    std::vector<std::string> problems = FindManifestProblems(text);
+    if (!problems.empty()) {
+        for (std::string& p : problems) {
+            p = path + ": " + p;
+        }
+        return Refuse(io, cmd, problems);
+    }
+    std::string pem;
+    PublicKeyHex pub;
+    std::string signature;
+    if (!ReadPrivateKey(io, keySource, pem, error) || !PublicKeyFromPrivatePem(pem, pub, error) ||
+        !SignManifestText(pem, text, signature, error)) {
+        return Fail(io, cmd, (keySource == "-" ? std::string("standard input") : keySource) + ": " + error);
+    }
+    // Read the result back the way the updater will before it replaces the manifest.
+    const std::string body = text + "sig=" + signature + "\n";
+    SplitManifest split;
+    ReleaseManifest parsed;
+    if (!SplitManifestSignature(body, split) || split.signedText != text ||
+        !VerifyManifestSignatureWithKey(split.signedText, split.signatureText, pub.x.c_str(), pub.y.c_str()) ||
+        !ParseManifestText(split.signedText, parsed, error)) {
+        return Fail(io, cmd, "the signed manifest does not verify; nothing was written");
+    }
+    if (!WriteFileReplacing(path, body, 0644, error)) {
+        return Fail(io, cmd, error);
+    }
+    io.out << "Signed " << path << " (version " << parsed.version << ", " << parsed.files.size()
+           << " files) with the key x=" << pub.x << "\n";
+    return 0;
+}

@@ -1,0 +1,198 @@
+// stage: lay out a signed release as the files of a static HTTPS update server.
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <ostream>
+#include <vector>
+
+#include "net/server_address.h"
+#include "tools/atomic_file.h"
+#include "tools/cli_args.h"
+#include "tools/commands.h"
+#include "tools/folder_hasher.h"
+#include "tools/manifest_writer.h"
+
+extern const char kStageHelp[] =
+    "Usage: vorlane-release stage --release-dir DIR --signed SIGNED_MANIFEST --out ROOT\n"
+    "                             [--public FILE]\n"
+    "\n"
+    "Lays out ROOT as the update server's document root:\n"
+    "  ROOT/download/<version>/<name>  every file of the manifest, copied from DIR\n"
+    "  ROOT<manifest path>             the signed manifest (the path the updater requests)\n"
+    "Each staged copy is hashed and compared with the manifest before anything is put in\n"
+    "place; the files go in first and the manifest last. A version already staged under\n"
+    "ROOT is refused: a published version never changes. With --public the signature is\n"
+    "verified first. Upload in the same order: the download folder, then the manifest.\n";
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The manifest's place under ROOT, from the path the updater requests.
+bool ManifestPathUnderRoot(std::string& relative, std::string& error) {
+    const std::u16string wide = BuildManifestPath();
+    relative.clear();
+    for (char16_t c : wide) {
+        if (c == 0 || c > 0x7E) {
+            error = "the built-in manifest path is not plain ASCII";
+            return false;
+        }
+        relative.push_back(static_cast<char>(c));
+    }
+    while (!relative.empty() && relative.front() == '/') {
+        relative.erase(0, 1);
+    }
+    if (relative.empty() || relative.find("..") != std::string::npos) {
+        error = "the built-in manifest path is unusable";
+        return false;
+    }
+    return true;
+}
+
+// Copies every listed file into `partial` and checks each copy against the manifest.
+bool CopyAndCheck(CommandIo& io, const ReleaseManifest& m, const std::string& releaseDir, const fs::path& partial,
+                  std::vector<std::string>& problems) {
+    std::map<std::string, const ManifestFile*> unique;  // duplicates name one file
+    uint64_t total = 0;
+    for (const ManifestFile& f : m.files) {
+        if (unique.emplace(f.name, &f).second) {
+            total += f.size > 0 ? static_cast<uint64_t>(f.size) : 0;
+        }
+    }
+    std::vector<std::string> staged;
+    std::vector<const ManifestFile*> entries;
+    for (const auto& [name, entry] : unique) {
+        const fs::path target = partial / name;
+        std::error_code ec;
+        fs::create_directories(target.parent_path(), ec);
+        if (ec || !fs::copy_file(fs::path(releaseDir) / name, target, ec)) {
+            problems.push_back(releaseDir + "/" + name + ": cannot copy: " + ec.message());
+            return false;
+        }
+        staged.push_back(target.string());
+        entries.push_back(entry);
+    }
+    std::vector<std::string> digests;
+    std::string error;
+    ProgressLine progress(io, "checking the staged files", staged.size(), total);
+    if (!HashFiles(staged, digests, [&](uint64_t n, uint64_t b) { progress.Update(n, b); }, error)) {
+        problems.push_back(error);
+        return false;
+    }
+    progress.Finish();
+    for (size_t i = 0; i < staged.size(); ++i) {
+        for (const ManifestFile& f : m.files) {  // every record of that name must match
+            if (f.name != entries[i]->name) {
+                continue;
+            }
+            std::error_code ec;
+            const auto size = fs::file_size(staged[i], ec);
+            if (digests[i] != f.sha256) {
+                problems.push_back(releaseDir + "/" + f.name + ": its SHA-256 is not the manifest's (changed since the manifest was made?)");
+            } else if (ec || static_cast<int64_t>(size) != f.size) {
+                problems.push_back(releaseDir + "/" + f.name + ": its size is not the manifest's " + std::to_string(f.size));
+            }
+        }
+    }
+    return problems.empty();
+}
+
+}  // namespace
+
+int RunStage(const Args& argv, CommandIo& io) {
+    const char* cmd = "stage";
+    ParsedArgs args;
+    std::string error;
+    std::string releaseDir;
+    std::string signedPath;
+    std::string root;
+    std::string keyPath;
+    if (!ParseArgs(argv, {"release-dir", "signed", "out", "public"}, args, error)) {
+        return UsageError(io, cmd, error);
+    }
+    if (args.help) {
+        io.out << kStageHelp;
+        return 0;
+    }
+    if (!SingleValue(args, "release-dir", true, releaseDir, error) ||
+        !SingleValue(args, "signed", true, signedPath, error) || !SingleValue(args, "out", true, root, error) ||
+        !SingleValue(args, "public", false, keyPath, error)) {
+        return UsageError(io, cmd, error);
+    }
+    if (!args.positionals.empty()) {
+        return UsageError(io, cmd, "unexpected argument " + args.positionals.front());
+    }
+    PublicKeyHex key;
+    if (!keyPath.empty() && !ReadPublicKey(keyPath, key, error)) {
+        return Fail(io, cmd, error);
+    }
+    LoadedManifest loaded;
+    if (!LoadSignedManifest(signedPath, keyPath.empty() ? nullptr : &key, loaded, error)) {
+        return Fail(io, cmd, signedPath + ": " + error + " (nothing was staged)");
+    }
+    std::vector<std::string> problems = FindManifestProblems(loaded.split.signedText);
+    std::vector<uint8_t> signature;
+    if (!HexToBytes(loaded.split.signatureText, signature) || signature.size() != 64) {
+        problems.push_back("the sig= line does not hold 128 hex digits");
+    }
+    for (std::string& p : problems) {
+        p = signedPath + ": " + p;
+    }
+    std::string manifestRelative;
+    if (!ManifestPathUnderRoot(manifestRelative, error)) {
+        problems.push_back(error);
+    }
+    const ReleaseManifest& m = loaded.manifest;
+    const fs::path versionDir = fs::path(root) / "download" / m.version;
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(versionDir, ec))) {
+        problems.push_back(versionDir.string() + ": version " + m.version +
+                           " is staged already; a published version must not change (remove it or use a new version)");
+    }
+    if (!problems.empty()) {
+        return Refuse(io, cmd, problems);
+    }
+
+    // Folders this run makes are removed again if it fails, so a refusal leaves nothing.
+    const fs::path downloadDir = versionDir.parent_path();
+    const bool hadRoot = fs::exists(root, ec);
+    const bool hadDownload = fs::exists(downloadDir, ec);
+    auto removeMadeFolders = [&] {
+        std::error_code ignored;
+        if (!hadDownload) {
+            fs::remove(downloadDir, ignored);
+        }
+        if (!hadRoot) {
+            fs::remove(root, ignored);
+        }
+    };
+    fs::create_directories(downloadDir, ec);
+    std::string tmpl = (downloadDir / ".stage-XXXXXX").string();
+    if (ec || !mkdtemp(tmpl.data())) {
+        removeMadeFolders();
+        return Fail(io, cmd, downloadDir.string() + ": cannot create a folder there");
+    }
+    const fs::path partial(tmpl);
+    if (!CopyAndCheck(io, m, releaseDir, partial, problems)) {
+        fs::remove_all(partial, ec);
+        removeMadeFolders();
+        return Refuse(io, cmd, problems);
+    }
+    chmod(partial.c_str(), 0755);  // mkdtemp makes it private; the server must read it
+    // The files first: a manifest must never name files the server does not have yet.
+    if (rename(partial.c_str(), versionDir.c_str()) != 0) {
+        fs::remove_all(partial, ec);
+        return Fail(io, cmd, versionDir.string() + ": cannot move the staged files into place");
+    }
+    const fs::path manifestPath = fs::path(root) / manifestRelative;
+    fs::create_directories(manifestPath.parent_path(), ec);
+    if (ec || !WriteFileReplacing(manifestPath.string(), loaded.body, 0644, error)) {
+        return Fail(io, cmd, (ec ? manifestPath.parent_path().string() + ": " + ec.message() : error) +
+                                 " (the files are staged under " + versionDir.string() + ")");
+    }
+    io.out << "Staged version " << m.version << ": " << m.files.size() << " files under " << versionDir.string()
+           << "\nManifest: " << manifestPath.string() << "\n";
+    return 0;
+}

@@ -1,0 +1,36 @@
+// The manifest text as the publisher's tool writes it, and the checks that keep it
+// within what the updater reads as meant.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "manifest/release_manifest.h"
+
+// The updater stops reading the manifest at this many bytes.
+inline constexpr size_t kManifestByteLimit = 524288;
+// What signing adds: "sig=", 128 hex digits and LF.
+inline constexpr size_t kSignatureLineLength = 133;
+
+// Release notes as "notes" record values: one value per line, each but the last ending
+// in backslash-n. CR LF counts as one line break; line breaks at the end are dropped.
+// False when a line holds a literal backslash followed by "n", which the updater would
+// turn into a line break (the reason names the line).
+bool EncodeNotes(const std::string& notes, std::vector<std::string>& values, std::string& reason);
+
+struct ManifestDraft {
+    std::string version;
+    std::string date;                 // no record when empty
+    std::vector<std::string> notes;   // encoded values, as EncodeNotes makes them
+    std::vector<ManifestFile> files;  // in the order they are written
+};
+
+// The unsigned text: magic line, version, date, notes, then the files, LF line ends.
+std::string FormatManifestText(const ManifestDraft& draft);
+
+// Every reason the updater would not read `signedText` (an unsigned manifest, ending in
+// LF) as its writer meant it: one line each, naming the line or file. Empty when sound.
+// Covers the grammar, the name, version and date rules, digests, sizes, flags, names that
+// clash on Windows, and the size limit once signed.
+std::vector<std::string> FindManifestProblems(const std::string& signedText);

@@ -1,0 +1,188 @@
+#include "tools/name_rules.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+namespace {
+
+bool IsPrintableAscii(unsigned char c) {
+    return c >= 0x20 && c <= 0x7E;
+}
+
+std::string FoldAscii(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return s;
+}
+
+// Windows opens these as devices whatever the folder and whatever follows the first dot.
+bool IsReservedDeviceName(const std::string& segment) {
+    std::string base = segment.substr(0, segment.find('.'));
+    while (!base.empty() && base.back() == ' ') {
+        base.pop_back();
+    }
+    base = FoldAscii(base);
+    static const char* const kFixed[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    for (const char* fixed : kFixed) {
+        if (base == fixed) {
+            return true;
+        }
+    }
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
+bool CheckSegment(const std::string& segment, std::string& reason) {
+    if (segment.empty()) {
+        reason = "has an empty folder level (\"//\" or a trailing \"/\")";
+        return false;
+    }
+    const char last = segment.back();
+    if (last == '.' || last == ' ') {
+        reason = "the part " + QuoteName(segment) + " ends in " + (last == '.' ? "a dot" : "a blank") +
+                 ", which Windows strips";
+        return false;
+    }
+    if (IsReservedDeviceName(segment)) {
+        reason = "the part " + QuoteName(segment) + " is a reserved Windows device name";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string QuoteName(const std::string& name) {
+    std::string out = "\"";
+    for (unsigned char c : name) {
+        if (IsPrintableAscii(c)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof(hex), "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out + "\"";
+}
+
+bool CheckReleaseName(const std::string& name, std::string& reason) {
+    if (name.empty()) {
+        reason = "the name is empty";
+        return false;
+    }
+    for (unsigned char c : name) {
+        if (!IsPrintableAscii(c)) {
+            char hex[8];
+            std::snprintf(hex, sizeof(hex), "0x%02X", c);
+            reason = std::string("holds the byte ") + hex +
+                     " outside printable ASCII (the updater reads names in the ANSI code page)";
+            return false;
+        }
+    }
+    // The updater's parser drops records with these; "|" also splits the record itself.
+    if (name.find('|') != std::string::npos) {
+        reason = "holds \"|\", the field separator of file records";
+        return false;
+    }
+    if (name.find(':') != std::string::npos) {
+        reason = "holds \":\", which the updater drops";
+        return false;
+    }
+    if (name.find("..") != std::string::npos) {
+        reason = "holds \"..\", which the updater drops";
+        return false;
+    }
+    if (name[0] == '/') {
+        reason = "begins with \"/\", which the updater drops";
+        return false;
+    }
+    // The updater turns "/" into "\", so a backslash would silently become a folder level.
+    if (name[0] == '\\') {
+        reason = "begins with a backslash, which would make it a path from the drive's root";
+        return false;
+    }
+    if (name.find('\\') != std::string::npos) {
+        reason = "holds a backslash, which the updater takes as a folder separator";
+        return false;
+    }
+    const size_t bad = name.find_first_of("<>\"?*");
+    if (bad != std::string::npos) {
+        reason = std::string("holds \"") + name[bad] + "\", which Windows does not allow in file names";
+        return false;
+    }
+    size_t start = 0;
+    while (true) {
+        const size_t slash = name.find('/', start);
+        const std::string segment = name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (!CheckSegment(segment, reason)) {
+            return false;
+        }
+        if (slash == std::string::npos) {
+            return true;
+        }
+        start = slash + 1;
+    }
+}
+
+bool CheckVersionText(const std::string& version, std::string& reason) {
+    if (version.empty()) {
+        reason = "the version is empty";
+        return false;
+    }
+    // RFC 3986 path characters without "%" (the updater does not encode the version, and
+    // the server would decode it) and without "/" (the version is one folder on the server).
+    static const char kAllowed[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!$&'()*+,;=:@";
+    for (unsigned char c : version) {
+        if (c == 0 || std::string(kAllowed).find(static_cast<char>(c)) == std::string::npos) {
+            reason = "the version " + QuoteName(version) + " holds " + QuoteName(std::string(1, static_cast<char>(c))) +
+                     ", which may not stand unencoded in a URL path";
+            return false;
+        }
+    }
+    if (version == "." || version == "..") {
+        reason = "the version " + QuoteName(version) + " would name a relative folder on the server";
+        return false;
+    }
+    return true;
+}
+
+bool CheckDateText(const std::string& date, std::string& reason) {
+    for (unsigned char c : date) {
+        if (c < 0x20 || c == 0x7F) {
+            reason = "the date holds a control byte; it must fit on one record line";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> FindCaseClashes(const std::vector<std::string>& names) {
+    std::vector<std::string> clashes;
+    std::map<std::string, std::string> files;    // folded name -> first name seen
+    std::map<std::string, std::string> folders;  // folded folder -> a file inside it
+    for (const std::string& name : names) {
+        const std::string folded = FoldAscii(name);
+        auto [it, added] = files.emplace(folded, name);
+        if (!added && it->second != name) {
+            clashes.push_back(QuoteName(it->second) + " and " + QuoteName(name) +
+                              " differ only in letter case; Windows keeps one file for both");
+        }
+        for (size_t slash = folded.find('/'); slash != std::string::npos; slash = folded.find('/', slash + 1)) {
+            folders.emplace(folded.substr(0, slash), name);
+        }
+    }
+    for (const auto& [folded, name] : files) {
+        auto folder = folders.find(folded);
+        if (folder != folders.end()) {
+            clashes.push_back(QuoteName(name) + " is a file, but " + QuoteName(folder->second) +
+                              " needs a folder of that name");
+        }
+    }
+    return clashes;
+}
