@@ -64,3 +64,12 @@ foreach(script IN LISTS E2E_TESTS)
     set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT
         "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR}")
 endforeach()
+
+# Benchmarks of the Windows side: one executable each, run under Wine by a script in bench/.
+file(GLOB WIN_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/win/*.cpp)
+foreach(src IN LISTS WIN_BENCH_SOURCES)
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(${name} ${src})
+    target_link_libraries(${name} PRIVATE vorlane_core)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endforeach()
