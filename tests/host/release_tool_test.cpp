@@ -13,10 +13,12 @@
 #include "manifest/manifest_parser.h"
 #include "manifest/manifest_signature.h"
 #include "net/file_digest.h"
+#include "signing_helpers.h"
 #include "tools/atomic_file.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
 #include "tools/folder_hasher.h"
+#include "tools/manifest_writer.h"
 #include "tools/release_scan.h"
 
 namespace fs = std::filesystem;
@@ -260,4 +262,39 @@ TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
     EXPECT_NE(check.out.find("install  missing  17  data/my file.txt"), std::string::npos);
     EXPECT_NE(check.out.find("4 of 6 files to install, 200027 bytes"), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("updater: Dostepna aktualizacja"), std::string::npos);
+}
+
+// verify names the updater's own message for each manifest the updater refuses.
+TEST(ReleaseVerify, ShowsTheUpdatersMessage) {
+    TempFolder dir;
+    const TestKey key = MakeTestKey();
+    WriteFile(dir / "public.key", FormatPublicKeyFile(key.pub));
+    const std::string file = "file=a.txt|1|" + std::string(64, 'a') + "|0\n";
+    const std::string fits = "VLR1\nversion=1\n" + file + "notes=";
+    const size_t pad = kManifestByteLimit - fits.size() - 1 - kSignatureLineLength;
+    const std::pair<std::string, std::string> cases[] = {
+        {"VLR1\nversion=1\n" + file, "manifest bez podpisu"},
+        {SignBody(key, "VLR1\r\nversion=1\r\n" + file), "nieznany format manifestu"},
+        {SignBody(key, "VLR1\nversion=1\n"), "pusty manifest"},
+        {SignBody(key, "VLR1\nversion=1\nfile=/abs|1|d|0\n"), "pusty manifest"},
+        {SignBody(key, "VLR1\nversion=1\n" + file).replace(5, 9, "version=2"), "podpis manifestu sie nie zgadza"},
+        {SignBody(key, fits + std::string(pad + 1, 'x') + "\n"), "the updater reads at most 524288"},
+    };
+    for (const auto& [body, message] : cases) {
+        WriteFile(dir / "m.txt", body);
+        ToolRun r = Tool({"verify", "--public", dir / "public.key", dir / "m.txt"});
+        EXPECT_EQ(r.code, 1) << message;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+    // Exactly at the limit the updater receives it whole.
+    WriteFile(dir / "m.txt", SignBody(key, fits + std::string(pad, 'x') + "\n"));
+    ToolRun r = Tool({"verify", "--public", dir / "public.key", dir / "m.txt"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("files: 1, 1 bytes\n  " + std::string(64, 'a') + " 1 a.txt\n"), std::string::npos) << r.out;
+    // A record the updater drops is a warning, not a failure: the updater reads the rest.
+    WriteFile(dir / "m.txt", SignBody(key, "VLR1\nversion=1\n" + file + "file=a\\b|1|" + std::string(64, 'b') + "|0\n"));
+    r = Tool({"verify", "--public", dir / "public.key", dir / "m.txt"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("warning: line 4: \"a\\b\": holds a backslash"), std::string::npos) << r.err;
 }

@@ -1,0 +1,252 @@
+#!/usr/bin/env bash
+# vorlane-release from the command line: a release round trip, every refusal with its
+# message and no output left behind, help texts, exit codes and the progress line.
+set -euo pipefail
+
+T=${VORLANE_RELEASE_TOOL:?VORLANE_RELEASE_TOOL must name the built tool}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# run CMD...: runs the tool, keeping its exit code, stdout and stderr.
+run() {
+    set +e
+    "$T" "$@" >out.txt 2>err.txt
+    rc=$?
+    set -e
+}
+
+# refused WHAT MESSAGE OUTPUT CMD...: the tool must exit 1, say MESSAGE on stderr, print
+# nothing on stdout and leave no OUTPUT (nor a temporary file beside it).
+refused() {
+    local what=$1 message=$2 output=$3
+    shift 3
+    run "$@"
+    [ "$rc" -eq 1 ] || fail "$what: exit code $rc, expected 1"
+    grep -qF -- "$message" err.txt || fail "$what: stderr lacks [$message]: $(cat err.txt)"
+    grep -qF -- "refused; nothing was written" err.txt || fail "$what: no refusal line: $(cat err.txt)"
+    [ ! -s out.txt ] || fail "$what: wrote to stdout"
+    [ ! -e "$output" ] || fail "$what: $output was written"
+    if ls -a "$(dirname "$output")" | grep -q '\.tmp-'; then
+        fail "$what: a temporary file was left"
+    fi
+}
+
+# release DIR NAME...: a release folder holding the given files (and one good file).
+release() {
+    local dir=$1
+    shift
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    echo good >"$dir/good.txt"
+    local name
+    for name in "$@"; do
+        mkdir -p "$dir/$(dirname "$name")"
+        echo "$name" >"$dir/$name"
+    done
+}
+
+# --- help and usage ------------------------------------------------------------------
+run --help
+[ "$rc" -eq 0 ] || fail "--help exit $rc"
+cp out.txt help.txt
+for cmd in keygen manifest sign verify check stage; do
+    grep -q "^  $cmd " help.txt || fail "--help does not list $cmd"
+    run "$cmd" --help
+    [ "$rc" -eq 0 ] && grep -q "^Usage: vorlane-release $cmd" out.txt || fail "$cmd --help"
+done
+run
+[ "$rc" -eq 2 ] && grep -q "Usage:" err.txt || fail "no arguments: exit $rc"
+run frobnicate
+[ "$rc" -eq 2 ] && grep -q "unknown command frobnicate" err.txt || fail "unknown command: exit $rc"
+run manifest --verison 1 rel
+[ "$rc" -eq 2 ] && grep -q "unknown option --verison" err.txt && [ ! -s out.txt ] || fail "unknown option: exit $rc"
+run sign latest.txt
+[ "$rc" -eq 2 ] && grep -q -- "--key is required" err.txt || fail "sign without --key: exit $rc"
+
+# --- round trip ------------------------------------------------------------------------
+mkdir -p rel/data/deep/er rel/config
+printf 'MZ bot' >rel/Vorlane.exe
+printf 'MZ updater' >rel/VorlanePatcher.exe
+printf 'blank in the name' >"rel/data/my file.txt"
+head -c 300000 /dev/urandom >rel/data/deep/er/x.dat
+printf 'user settings' >rel/config/user.ini
+printf 'Nowa wersja\r\nPoprawki\n' >notes.txt
+
+run keygen --out keys
+[ "$rc" -eq 0 ] || fail "keygen: $(cat err.txt)"
+[ "$(stat -c %a keys/private.pem)" = 600 ] || fail "private.pem mode $(stat -c %a keys/private.pem)"
+grep -q "no further update" err.txt || fail "keygen gives no warning about losing the key"
+grep -qx "x=$(sed -n 's/^x=//p' keys/public.key)" out.txt || fail "keygen does not print x"
+cp keys/private.pem key.copy
+run keygen --out keys
+[ "$rc" -eq 1 ] && grep -q "exists already" err.txt || fail "keygen overwrote: exit $rc"
+cmp -s keys/private.pem key.copy || fail "keygen changed the existing private key"
+
+run manifest --version 2.0.1 --date 2026-12-09 --notes-file notes.txt --only-if-missing 'config/*.ini' --out latest.txt rel
+[ "$rc" -eq 0 ] || fail "manifest: $(cat err.txt)"
+run manifest --version 2.0.1 --date 2026-12-09 --notes-file notes.txt --only-if-missing 'config/*.ini' rel
+cmp -s out.txt latest.txt || fail "manifest on stdout differs from --out"
+[ "$(grep -c $'\r' latest.txt)" = 0 ] || fail "the manifest holds CR"
+grep -qx 'notes=Nowa wersja\\n' latest.txt && grep -qx 'notes=Poprawki' latest.txt || fail "notes records: $(grep notes latest.txt)"
+cp latest.txt unsigned.txt
+
+run sign --key keys/private.pem latest.txt
+[ "$rc" -eq 0 ] || fail "sign: $(cat err.txt)"
+[ "$(tail -n 1 latest.txt | grep -cE '^sig=[0-9a-f]{128}$')" = 1 ] || fail "no sig= line"
+[ "$(head -c -134 latest.txt)" = "$(head -c -1 unsigned.txt)" ] || fail "sign changed the signed text"
+cp unsigned.txt stdin-signed.txt
+"$T" sign --key - stdin-signed.txt <keys/private.pem >/dev/null 2>&1 || fail "sign --key - failed"
+openssl_ok=$(head -n -1 stdin-signed.txt | cmp -s - unsigned.txt && echo yes || echo no)
+[ "$openssl_ok" = yes ] || fail "signing from standard input changed the text"
+
+run verify --public keys/public.key latest.txt
+[ "$rc" -eq 0 ] || fail "verify: $(cat err.txt)"
+[ ! -s err.txt ] || fail "verify warns about the tool's own manifest: $(cat err.txt)"
+# The files the updater reads back are exactly the folder's, digests from sha256sum.
+(cd rel && find . -type f -printf '%P\n' | LC_ALL=C sort | while IFS= read -r name; do
+    printf '  %s %s %s\n' "$(sha256sum "$name" | cut -c1-64)" "$(stat -c %s "$name")" "$name"
+done) >expected.txt
+sed -n 's/  (only if missing)$//; /^  [0-9a-f]\{64\} /p' out.txt >listed.txt
+diff -u expected.txt listed.txt >&2 || fail "verify lists other files than the folder holds"
+grep -q "config/user.ini  (only if missing)" out.txt || fail "only-if-missing not shown"
+grep -qx "  | Nowa wersja" out.txt || fail "notes not shown"
+
+run stage --release-dir rel --signed latest.txt --out www --public keys/public.key
+[ "$rc" -eq 0 ] || fail "stage: $(cat err.txt)"
+cmp -s www/vlr/latest.txt latest.txt || fail "the staged manifest differs"
+(cd rel && find . -type f -printf '%P\n') | while IFS= read -r name; do
+    cmp -s "rel/$name" "www/download/2.0.1/$name" || fail "staged $name differs"
+done
+[ "$(find www -type f | wc -l)" = 6 ] || fail "stage wrote other files: $(find www -type f)"
+[ -z "$(find www -name '.stage-*')" ] || fail "stage left its work folder"
+
+mkdir -p inst/config
+printf 'MZ bot' >inst/Vorlane.exe
+printf 'MZ updater, old' >inst/VorlanePatcher.exe
+printf 'mine' >inst/config/user.ini
+run check --public keys/public.key latest.txt inst
+[ "$rc" -eq 0 ] || fail "check: $(cat err.txt)"
+grep -q "^current  digest matches  6  Vorlane.exe$" out.txt || fail "check: Vorlane.exe"
+grep -q "^install  digest differs  10  VorlanePatcher.exe$" out.txt || fail "check: updater entry"
+grep -q "^skip     present, only if missing  13  config/user.ini$" out.txt || fail "check: only if missing"
+grep -q "^install  missing  17  data/my file.txt$" out.txt || fail "check: missing file"
+grep -q "^3 of 5 files to install, 300027 bytes" out.txt || fail "check total: $(tail -n 2 out.txt)"
+grep -qx "updater: Dostepna aktualizacja" out.txt || fail "check status"
+
+# --- what the updater says about bad manifests -----------------------------------------
+run verify --public keys/public.key unsigned.txt
+[ "$rc" -eq 1 ] && grep -q "manifest bez podpisu" err.txt && [ ! -s out.txt ] || fail "unsigned: exit $rc $(cat err.txt)"
+sed 's/^version=2.0.1$/version=2.0.2/' latest.txt >tampered.txt
+run verify --public keys/public.key tampered.txt
+[ "$rc" -eq 1 ] && grep -q "podpis manifestu sie nie zgadza" err.txt || fail "tampered: exit $rc $(cat err.txt)"
+"$T" keygen --out other >/dev/null 2>&1
+run verify --public other/public.key latest.txt
+[ "$rc" -eq 1 ] && grep -q "podpis manifestu sie nie zgadza" err.txt || fail "other key: exit $rc"
+run check --public other/public.key latest.txt inst
+[ "$rc" -eq 1 ] && grep -q "podpis manifestu sie nie zgadza" err.txt && [ ! -s out.txt ] || fail "check, other key"
+
+# --- refusals of the manifest command --------------------------------------------------
+refuse_name() {
+    local name=$1 message=$2
+    release bad "$name"
+    refused "name [$name]" "$message" outdir/m.txt manifest --version 1 --out outdir/m.txt bad
+}
+mkdir -p outdir
+refuse_name 'a|b' 'field separator'
+refuse_name 'x:y' 'holds ":"'
+refuse_name 'a..b' 'holds ".."'
+refuse_name '\lead' 'begins with a backslash'
+refuse_name 'dir\file' 'holds a backslash'
+refuse_name 'name.' 'ends in a dot'
+refuse_name 'name ' 'ends in a blank'
+refuse_name 'dir./f' 'ends in a dot'
+refuse_name $'caf\xc3\xa9.txt' 'outside printable ASCII'
+refuse_name $'tab\tname' '0x09'
+refuse_name 'CON' 'reserved Windows device name'
+refuse_name 'sub/aux.txt' '"aux.txt" is a reserved Windows device name'
+refuse_name 'Lpt3.dat' 'reserved Windows device name'
+refuse_name 'what?.txt' 'does not allow'
+release bad 'Data/x.dll' 'data/X.DLL'
+refused "case clash" "differ only in letter case" outdir/m.txt manifest --version 1 --out outdir/m.txt bad
+release bad 'a.txt'
+refused "empty version" "the version is empty" outdir/m.txt manifest --version '' --out outdir/m.txt bad
+refused "blank in version" "may not stand unencoded in a URL path" outdir/m.txt manifest --version '1 0' --out outdir/m.txt bad
+refused "slash in version" "may not stand unencoded" outdir/m.txt manifest --version '1/0' --out outdir/m.txt bad
+refused "version .." "relative folder" outdir/m.txt manifest --version '..' --out outdir/m.txt bad
+printf 'Fixed the path\nC:\\new\\bot\n' >badnotes.txt
+refused "backslash-n in notes" "line 2 holds a backslash followed by \"n\"" outdir/m.txt \
+    manifest --version 1 --notes-file badnotes.txt --out outdir/m.txt bad
+mkdir -p emptyrel/sub
+refused "empty folder" "holds no files" outdir/m.txt manifest --version 1 --out outdir/m.txt emptyrel
+head -c 530000 /dev/zero | tr '\0' 'n' >bignotes.txt
+refused "over the limit" "the updater reads at most 524288" outdir/m.txt \
+    manifest --version 1 --notes-file bignotes.txt --out outdir/m.txt bad
+refused "output inside the release" "inside the release folder" bad/m.txt manifest --version 1 --out bad/m.txt bad
+refused "no such folder" "not a folder" outdir/m.txt manifest --version 1 --out outdir/m.txt nosuchdir
+# Several problems are all named at once.
+release bad 'a|b' 'c:d'
+run manifest --version 1 --out outdir/m.txt bad
+[ "$(grep -c 'bad: "' err.txt)" = 2 ] || fail "not every bad name is named: $(cat err.txt)"
+# A refused run leaves an existing output as it was.
+echo previous >outdir/keep.txt
+release bad 'a|b'
+run manifest --version 1 --out outdir/keep.txt bad
+[ "$rc" -eq 1 ] && [ "$(cat outdir/keep.txt)" = previous ] || fail "a refusal touched the old output"
+# A name that is accepted: the updater's own file, whatever its letter case.
+release ok 'vorlanePATCHER.EXE'
+run manifest --version 1 --out outdir/ok.txt ok
+[ "$rc" -eq 0 ] && grep -q '^file=vorlanePATCHER.EXE|' outdir/ok.txt || fail "updater entry refused: $(cat err.txt)"
+
+# --- refusals of sign: hand-made manifests the updater would misread --------------------
+digest=$(printf x | sha256sum | cut -c1-64)
+refuse_sign() {
+    local what=$1 message=$2 text=$3
+    printf '%s' "$text" >hand.txt
+    cp hand.txt hand.orig
+    run sign --key keys/private.pem hand.txt
+    [ "$rc" -eq 1 ] && grep -qF -- "$message" err.txt || fail "sign $what: exit $rc $(cat err.txt)"
+    cmp -s hand.txt hand.orig || fail "sign $what changed the file"
+}
+refuse_sign "leading slash" 'begins with "/"' $'VLR1\nversion=1\nfile=/abs|1|'"$digest"$'|0\n'
+refuse_sign "CR LF" "ends in CR" $'VLR1\nversion=1\r\nfile=a|1|'"$digest"$'|0\n'
+refuse_sign "unknown key" "the updater skips it" $'VLR1\nVersion=1\nversion=1\nfile=a|1|'"$digest"$'|0\n'
+refuse_sign "upper-case digest" "64 lowercase" $'VLR1\nversion=1\nfile=a|1|'"${digest^^}"$'|0\n'
+refuse_sign "signed twice" "signed already" "$(cat latest.txt)"$'\n'
+printf 'not a key\n' >badkey.pem
+cp unsigned.txt u2.txt
+run sign --key badkey.pem u2.txt
+[ "$rc" -eq 1 ] && grep -q "not a P-256 private key" err.txt && cmp -s u2.txt unsigned.txt || fail "bad key: exit $rc"
+
+# --- refusals of stage -------------------------------------------------------------------
+cp -r rel rel2
+printf 'changed after the manifest' >rel2/config/user.ini
+refused "changed file" "config/user.ini: its SHA-256 is not the manifest's" www2 \
+    stage --release-dir rel2 --signed latest.txt --out www2
+rm rel2/config/user.ini
+refused "missing file" "cannot copy" www2 stage --release-dir rel2 --signed latest.txt --out www2
+refused "staged already" "is staged already" www/download/.stage-none \
+    stage --release-dir rel --signed latest.txt --out www
+run stage --release-dir rel --signed unsigned.txt --out www3
+[ "$rc" -eq 1 ] && grep -q "manifest bez podpisu" err.txt && [ ! -e www3 ] || fail "stage of an unsigned manifest"
+
+# --- progress while hashing a large folder -----------------------------------------------
+mkdir -p big
+truncate -s 70M big/large.bin
+echo small >big/small.txt
+run manifest --version 1 --out big.txt big
+[ "$rc" -eq 0 ] && grep -q "^hashing" err.txt || fail "no progress line for 70 MiB: $(cat err.txt)"
+run manifest --version 1 --out small.txt ok
+grep -q "hashing" err.txt && fail "a progress line for a small folder"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "release tool: all checks passed"
