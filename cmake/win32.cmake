@@ -1,6 +1,9 @@
 # Windows build: VorlanePatcher.exe, the Windows tests run under Wine, and the test bot.
 enable_language(RC)
 add_compile_options(-Wall -Wextra -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00)
+# Scalar SSE2 floating point: the window's colour formulas truncate single-precision results,
+# and x87 excess precision would give other pixels than the same code elsewhere.
+add_compile_options(-msse2 -mfpmath=sse)
 # Static runtime: the program imports system DLLs only.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
