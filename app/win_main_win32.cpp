@@ -1,0 +1,30 @@
+// The process entry: start-up values, fonts, the window, the first pass, the message loop.
+#include <windows.h>
+
+#include "app/main_window_win32.h"
+#include "app/module_path_win32.h"
+#include "app/start_up.h"
+#include "ui/ui_fonts_win32.h"
+#include "update/updater_state.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    AutoMode = HasAutoSwitch(commandLine);
+    InstallDir = InstallDirFromModulePath(ReadModulePath());
+    SetCurrentDirectoryA(InstallDir.c_str());
+    Fonts() = CreateUiFonts();
+    CreateMainWindow(instance);
+    StartTick = GetTickCount();
+    StartWorker();
+
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+
+    // A pass still running (checking, or waiting for confirmation) ends with the process.
+    if (WorkerThread.joinable()) {
+        WorkerThread.detach();
+    }
+    ExitProcess(0);
+}
