@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Draws the updater's icon (a bright "V" on a dark rounded tile, in the window's own colours)
-# and writes res/vorlane.ico with 256, 128, 64, 48, 32 and 16 pixel images at 32 bits.
-# Needs ImageMagick 6; the output is byte-identical from run to run (no dates are stored).
+# and writes res/vorlane.ico (or the file named by $1) with 256, 128, 64, 48, 32 and 16 pixel
+# images at 32 bits. Needs ImageMagick 6; the output is byte-identical from run to run.
 set -euo pipefail
-cd "$(dirname "$0")"
+out=$(realpath -m "${1:-$(dirname "$0")/vorlane.ico}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -22,4 +22,4 @@ convert "$work/v_fill.png" "$work/v_mask.png" -alpha off -compose CopyOpacity -c
 
 convert "$work/tile.png" "$work/v.png" -compose Over -composite -strip "$work/icon256.png"
 convert "$work/icon256.png" -depth 8 -define png:exclude-chunks=date,time -strip \
-    -define icon:auto-resize=256,128,64,48,32,16 vorlane.ico
+    -define icon:auto-resize=256,128,64,48,32,16 "$out"
