@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Runs a command in a private network and mount namespace where the program's own update
+# host (read from net/server_address_tables.h) is a local test server on 127.0.0.1:443.
+# Nothing outside the namespace changes; the unmodified program reaches "its" server.
+#
+#   tests/netns/with-update-server.sh [--state DIR] [--stall-limit S] <serve-root> -- <command...>
+#
+# Inside the namespace (needs root, as the tests run):
+#   - lo is up; /etc/hosts maps the update host and this machine's name to 127.0.0.1;
+#   - /etc/ssl/certs/ca-certificates.crt is the machine's bundle plus a test CA (Wine and
+#     curl trust it; curl --cacert is not needed);
+#   - tests/fixtures/update_server.py serves <serve-root> (its header documents the control
+#     files: per-path status, empty/cut/stalled/trickled bodies, signing, certificates);
+#   - <state>/full is a 64 KiB file system, for disk-full cases; <state>/scratch an empty
+#     directory for the command's own files.
+# The command gets these variables (all Unix paths; under Wine prefix them with "Z:"):
+#   VORLANE_SERVER_STATE  the state dir: control/rules, control/tls, requests.jsonl
+#                         (default <serve-root>.server; control/ is kept, the log emptied)
+#   VORLANE_SERVER_ROOT   the served tree       VORLANE_UPDATE_HOST  the host name
+#   VORLANE_CERT_DIR      test CA and certificates (ca.pem, ...)
+#   WINEPREFIX            when set on entry: a network copy of that prefix, see below
+# Wine: a program connects in the namespace of its prefix's wineserver, so the command never
+# gets the caller's prefix. It gets "<WINEPREFIX>-net<N>", a copy made once from the caller's
+# prefix and locked for this run (two slots, so two runs may go side by side); a wineserver
+# of it is killed before entering and is started and stopped inside. Wrap every wine call
+# of the command in `timeout`. The signing keys "dev" (VORLANE_DEV_KEY_DIR/private.pem, or
+# build/devkey) and "other" (untrusted) are given to the server for "sign=" rules.
+# The exit status is the command's.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+
+if [ "${1:-}" = "--inside" ]; then
+    shift
+    inside=1
+else
+    inside=0
+fi
+
+state=""
+stall_limit=30
+while [ $# -gt 0 ]; do
+    case $1 in
+    --state) state=$2; shift 2 ;;
+    --stall-limit) stall_limit=$2; shift 2 ;;
+    --) shift; break ;;
+    -*) echo "with-update-server.sh: unknown option $1" >&2; exit 2 ;;
+    *)
+        root=$1
+        shift
+        [ "${1:-}" = "--" ] || { echo "with-update-server.sh: expected -- after the serve root" >&2; exit 2; }
+        shift
+        break
+        ;;
+    esac
+done
+[ -n "${root:-}" ] && [ $# -gt 0 ] || {
+    sed -n '2,9p' "$0" >&2
+    exit 2
+}
+
+if [ "$inside" = 0 ]; then
+    [ "$(id -u)" -eq 0 ] || { echo "with-update-server.sh: needs root (unshare, mount, port 443)" >&2; exit 2; }
+    mkdir -p "$root"
+    root=$(cd "$root" && pwd)
+    state=${state:-${root%/}.server}
+    mkdir -p "$state/control" "$state/full"
+    state=$(cd "$state" && pwd)
+    rm -rf "$state/scratch"
+    mkdir "$state/scratch"
+    : >"$state/requests.jsonl"
+    host=${VORLANE_UPDATE_HOST:-$(python3 "$source_dir/tools/server_address.py" show | sed -n 's/^host=//p')}
+    work=${VORLANE_BUILD_DIR:-$source_dir/build}/netns
+    certs=$work/certs
+    bash "$here/make-certs.sh" "$certs" "$host"
+
+    if [ -n "${WINEPREFIX:-}" ]; then
+        base=$WINEPREFIX
+        export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+        slot=""
+        # Wait (bounded) for a free slot; the lock is held by this process and its children.
+        for _ in $(seq 1 1800); do
+            for n in 0 1; do
+                exec 8>"$base-net$n.lock"
+                if flock -n 8; then
+                    slot=$base-net$n
+                    break 2
+                fi
+                exec 8>&-
+            done
+            sleep 1
+        done
+        [ -n "$slot" ] || { echo "with-update-server.sh: no free Wine prefix slot" >&2; exit 1; }
+        if [ ! -f "$slot/system.reg" ]; then
+            rm -rf "$slot" "$slot.tmp"
+            (
+                flock 7
+                if [ ! -f "$base/system.reg" ]; then
+                    mkdir -p "$(dirname "$base")"
+                    WINEPREFIX=$base timeout 300 wineboot -i >/dev/null 2>&1 || true
+                    WINEPREFIX=$base timeout 60 wineserver -w || true
+                fi
+            ) 7>"$base.lock"
+            cp -a "$base" "$slot.tmp"
+            mv "$slot.tmp" "$slot"
+        fi
+        # A wineserver of the slot left by an interrupted run lives in another namespace.
+        WINEPREFIX=$slot timeout 30 wineserver -k 2>/dev/null || true
+        WINEPREFIX=$slot timeout 30 wineserver -w 2>/dev/null || true
+        export WINEPREFIX=$slot
+    fi
+    export VORLANE_SERVER_STATE=$state VORLANE_SERVER_ROOT=$root VORLANE_UPDATE_HOST=$host VORLANE_CERT_DIR=$certs
+    exec unshare --mount --net --propagation private -- bash "$0" --inside --state "$state" \
+        --stall-limit "$stall_limit" "$root" -- "$@"
+fi
+
+# Inside the namespace from here on.
+host=$VORLANE_UPDATE_HOST
+certs=$VORLANE_CERT_DIR
+dev_key=${VORLANE_DEV_KEY_DIR:-$source_dir/build/devkey}/private.pem
+tmp=$(mktemp -d)
+server_pid=""
+
+cleanup() {
+    local rc=$?
+    if [ -n "${WINEPREFIX:-}" ]; then
+        timeout 30 wineserver -k 2>/dev/null || true
+        timeout 30 wineserver -w 2>/dev/null || true
+    fi
+    if [ -n "$server_pid" ]; then
+        kill "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+    fi
+    rm -rf "$tmp"
+    exit $rc
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+ip link set lo up
+printf '127.0.0.1 localhost\n127.0.0.1 %s\n127.0.0.1 %s\n::1 localhost\n' "$host" "$(hostname)" >"$tmp/hosts"
+mount --bind "$tmp/hosts" /etc/hosts
+cat /etc/ssl/certs/ca-certificates.crt "$certs/ca.pem" >"$tmp/ca-bundle.crt"
+mount --bind "$tmp/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
+mount -t tmpfs -o size=64k vorlane-full "$VORLANE_SERVER_STATE/full"
+
+keys=(--key "other=$certs/other-signing.pem")
+[ -f "$dev_key" ] && keys+=(--key "dev=$dev_key")
+python3 "$source_dir/tests/fixtures/update_server.py" --root "$VORLANE_SERVER_ROOT" \
+    --state "$VORLANE_SERVER_STATE" --cert-dir "$certs" --port 443 --stall-limit "$stall_limit" \
+    "${keys[@]}" --ready-file "$tmp/ready" --parent-pid $$ 8>&- &
+server_pid=$!
+for _ in $(seq 1 200); do
+    [ -s "$tmp/ready" ] && break
+    kill -0 "$server_pid" 2>/dev/null || { echo "with-update-server.sh: the server did not start" >&2; exit 1; }
+    sleep 0.05
+done
+[ -s "$tmp/ready" ] || { echo "with-update-server.sh: the server did not start in 10 s" >&2; exit 1; }
+
+if [ -n "${WINEPREFIX:-}" ]; then
+    # One wineserver for the whole run, started here so that it lives in this namespace.
+    # It must not hold the slot's lock (fd 8) past this run.
+    wineserver -p 8>&-
+fi
+set +e
+"$@"
+status=$?
+set -e
+exit $status
