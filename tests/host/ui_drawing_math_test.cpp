@@ -104,15 +104,19 @@ TEST(ProgressGeometry, TroughOnlyMinimumWidthAndCap) {
     EXPECT_FALSE(ComputeProgressGeometry(kBar, 0, Palette::Accent, Palette::AccentViolet, 0).filled);
     EXPECT_FALSE(ComputeProgressGeometry(kBar, 0, Palette::Accent, Palette::AccentViolet, -0.5).filled);
 
-    const ProgressGeometry tiny = ComputeProgressGeometry(kBar, 0, Palette::Accent, Palette::AccentViolet, 0.001);
+    const ProgressGeometry tiny =
+        ComputeProgressGeometry(kBar, 0, Palette::Accent, Palette::AccentViolet, 0.001);
     EXPECT_TRUE(tiny.filled);
     EXPECT_EQ(tiny.fill.right - tiny.fill.left, 6);
 
-    const ProgressGeometry half = ComputeProgressGeometry(kBar, 0, Palette::Accent, Palette::AccentViolet, 0.5);
+    const ProgressGeometry half =
+        ComputeProgressGeometry(kBar, 0, Palette::Accent, Palette::AccentViolet, 0.5);
     EXPECT_EQ(half.fill.right, 32 + 278);
 
-    const ProgressGeometry full = ComputeProgressGeometry(kBar, 777, Palette::Accent, Palette::AccentViolet, 1.0);
-    const ProgressGeometry over = ComputeProgressGeometry(kBar, 777, Palette::Accent, Palette::AccentViolet, 1.5);
+    const ProgressGeometry full =
+        ComputeProgressGeometry(kBar, 777, Palette::Accent, Palette::AccentViolet, 1.0);
+    const ProgressGeometry over =
+        ComputeProgressGeometry(kBar, 777, Palette::Accent, Palette::AccentViolet, 1.5);
     EXPECT_EQ(full.fill.right, 588);
     EXPECT_EQ(over.fill.right, full.fill.right);
     EXPECT_EQ(over.bandCenter, full.bandCenter);
