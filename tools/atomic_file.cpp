@@ -16,7 +16,9 @@ std::string Reason(const std::string& path, const char* what) {
 
 // Writes `content` to a new temporary file in the folder of `path` and flushes it to
 // disk. Returns the temporary name, or an empty text on failure.
-std::string WriteTemporary(const std::string& path, const std::string& content, mode_t mode,
+std::string WriteTemporary(const std::string& path,
+                           const std::string& content,
+                           mode_t mode,
                            std::string& error) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
@@ -85,7 +87,10 @@ bool ReadWholeFile(const std::string& path, std::string& content, std::string& e
     return true;
 }
 
-bool WriteFileReplacing(const std::string& path, const std::string& content, mode_t mode, std::string& error) {
+bool WriteFileReplacing(const std::string& path,
+                        const std::string& content,
+                        mode_t mode,
+                        std::string& error) {
     const std::string tmp = WriteTemporary(path, content, mode, error);
     if (tmp.empty()) {
         return false;
@@ -98,7 +103,10 @@ bool WriteFileReplacing(const std::string& path, const std::string& content, mod
     return true;
 }
 
-bool WriteFileExclusive(const std::string& path, const std::string& content, mode_t mode, std::string& error) {
+bool WriteFileExclusive(const std::string& path,
+                        const std::string& content,
+                        mode_t mode,
+                        std::string& error) {
     const std::string tmp = WriteTemporary(path, content, mode, error);
     if (tmp.empty()) {
         return false;

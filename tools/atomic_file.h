@@ -3,8 +3,8 @@
 // under the final name.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 bool ReadWholeFile(const std::string& path, std::string& content, std::string& error);
 

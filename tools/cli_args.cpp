@@ -8,7 +8,9 @@ bool Contains(const std::vector<std::string>& list, const std::string& s) {
 }
 }  // namespace
 
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued, ParsedArgs& out,
+bool ParseArgs(const std::vector<std::string>& args,
+               const std::vector<std::string>& valued,
+               ParsedArgs& out,
                std::string& error) {
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -48,7 +50,10 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<std::stri
     return true;
 }
 
-bool SingleValue(const ParsedArgs& args, const std::string& name, bool required, std::string& value,
+bool SingleValue(const ParsedArgs& args,
+                 const std::string& name,
+                 bool required,
+                 std::string& value,
                  std::string& error) {
     auto it = args.values.find(name);
     if (it == args.values.end()) {

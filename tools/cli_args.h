@@ -13,9 +13,14 @@ struct ParsedArgs {
 };
 
 // `valued` names the options that take a value (without "--"); any other option is an error.
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued, ParsedArgs& out,
+bool ParseArgs(const std::vector<std::string>& args,
+               const std::vector<std::string>& valued,
+               ParsedArgs& out,
                std::string& error);
 
 // The one value of `name`: false when it was given more than once, or never while `required`.
-bool SingleValue(const ParsedArgs& args, const std::string& name, bool required, std::string& value,
+bool SingleValue(const ParsedArgs& args,
+                 const std::string& name,
+                 bool required,
+                 std::string& value,
                  std::string& error);

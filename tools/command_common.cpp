@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <istream>
-#include <ostream>
 #include <iterator>
+#include <ostream>
 
 #include "manifest/manifest_parser.h"
 #include "tools/atomic_file.h"
@@ -49,11 +49,16 @@ std::string FormatBytes(uint64_t bytes) {
 }
 
 ProgressLine::ProgressLine(CommandIo& io, const char* what, uint64_t files, uint64_t bytes)
-    : io_(io), what_(what), files_(files), bytes_(bytes), shown_(bytes >= kProgressBytes),
-      start_(std::chrono::steady_clock::now()), last_(start_) {
+    : io_(io),
+      what_(what),
+      files_(files),
+      bytes_(bytes),
+      shown_(bytes >= kProgressBytes),
+      start_(std::chrono::steady_clock::now()),
+      last_(start_) {
     if (shown_) {
-        io_.err << what_ << " " << files_ << " files, " << FormatBytes(bytes_) << (io_.errIsTerminal ? "" : "\n")
-                << std::flush;
+        io_.err << what_ << " " << files_ << " files, " << FormatBytes(bytes_)
+                << (io_.errIsTerminal ? "" : "\n") << std::flush;
     }
 }
 
@@ -66,9 +71,9 @@ void ProgressLine::Update(uint64_t filesDone, uint64_t bytesDone) {
     }
     last_ = now;
     const int percent = bytes_ ? static_cast<int>(bytesDone * 100 / bytes_) : 100;
-    io_.err << (io_.errIsTerminal ? "\r\033[K" : "") << what_ << ": " << filesDone << "/" << files_ << " files, "
-            << FormatBytes(bytesDone) << " of " << FormatBytes(bytes_) << " (" << percent << "%)"
-            << (io_.errIsTerminal ? "" : "\n") << std::flush;
+    io_.err << (io_.errIsTerminal ? "\r\033[K" : "") << what_ << ": " << filesDone << "/" << files_
+            << " files, " << FormatBytes(bytesDone) << " of " << FormatBytes(bytes_) << " (" << percent
+            << "%)" << (io_.errIsTerminal ? "" : "\n") << std::flush;
 }
 
 void ProgressLine::Finish() {
@@ -78,8 +83,8 @@ void ProgressLine::Finish() {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     char took[32];
     std::snprintf(took, sizeof(took), "%.1f s", seconds);
-    io_.err << (io_.errIsTerminal ? "\r\033[K" : "") << what_ << ": " << files_ << " files, " << FormatBytes(bytes_)
-            << " in " << took << "\n"
+    io_.err << (io_.errIsTerminal ? "\r\033[K" : "") << what_ << ": " << files_ << " files, "
+            << FormatBytes(bytes_) << " in " << took << "\n"
             << std::flush;
 }
 
@@ -90,7 +95,8 @@ bool ReadPrivateKey(CommandIo& io, const std::string& source, std::string& pem, 
     }
     struct stat st;
     if (stat(source.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
-        io.err << "warning: " << source << " can be read by other users; keep the private key to yourself (chmod 600)\n";
+        io.err << "warning: " << source
+               << " can be read by other users; keep the private key to yourself (chmod 600)\n";
     }
     return ReadWholeFile(source, pem, error);
 }
@@ -107,7 +113,9 @@ bool ReadPublicKey(const std::string& path, PublicKeyHex& key, std::string& erro
     return true;
 }
 
-bool LoadSignedManifest(const std::string& path, const PublicKeyHex* key, LoadedManifest& out,
+bool LoadSignedManifest(const std::string& path,
+                        const PublicKeyHex* key,
+                        LoadedManifest& out,
                         std::string& error) {
     if (!ReadWholeFile(path, out.body, error)) {
         return false;

@@ -61,7 +61,9 @@ struct LoadedManifest {
 // Reads a signed manifest and takes the updater's decisions on it: size limit, split,
 // signature (skipped when `key` is null), parse. False with the updater's own message
 // (or why the file could not be read) in `error`.
-bool LoadSignedManifest(const std::string& path, const PublicKeyHex* key, LoadedManifest& out,
+bool LoadSignedManifest(const std::string& path,
+                        const PublicKeyHex* key,
+                        LoadedManifest& out,
                         std::string& error);
 
 // Bytes as a short human figure ("12.3 MiB").

@@ -23,7 +23,8 @@ std::string ToolHelp() {
         "\n"
         "Commands:\n";
     for (const CommandInfo& c : AllCommands()) {
-        text += "  " + std::string(c.name) + std::string(10 - std::string(c.name).size(), ' ') + c.summary + "\n";
+        text +=
+            "  " + std::string(c.name) + std::string(10 - std::string(c.name).size(), ' ') + c.summary + "\n";
     }
     text +=
         "\n"

@@ -31,8 +31,12 @@ extern const char kCheckHelp[] =
 
 namespace {
 
-bool LoadForInspection(const char* cmd, const ParsedArgs& args, size_t positionals, CommandIo& io,
-                       LoadedManifest& loaded, int& exitCode) {
+bool LoadForInspection(const char* cmd,
+                       const ParsedArgs& args,
+                       size_t positionals,
+                       CommandIo& io,
+                       LoadedManifest& loaded,
+                       int& exitCode) {
     std::string error;
     std::string keyPath;
     if (!SingleValue(args, "public", true, keyPath, error)) {
@@ -107,8 +111,8 @@ int RunVerify(const Args& argv, CommandIo& io) {
     }
     io.out << "files: " << m.files.size() << ", " << total << " bytes\n";
     for (const ManifestFile& f : m.files) {
-        io.out << "  " << f.sha256 << " " << f.size << " " << f.name << (f.onlyIfMissing ? "  (only if missing)" : "")
-               << "\n";
+        io.out << "  " << f.sha256 << " " << f.size << " " << f.name
+               << (f.onlyIfMissing ? "  (only if missing)" : "") << "\n";
     }
     return 0;
 }

@@ -120,7 +120,8 @@ int RunSign(const Args& argv, CommandIo& io) {
     SplitManifest split;
     ReleaseManifest parsed;
     if (!SplitManifestSignature(body, split) || split.signedText != text ||
-        !VerifyManifestSignatureWithKey(split.signedText, split.signatureText, pub.x.c_str(), pub.y.c_str()) ||
+        !VerifyManifestSignatureWithKey(split.signedText, split.signatureText, pub.x.c_str(),
+                                        pub.y.c_str()) ||
         !ParseManifestText(split.signedText, parsed, error)) {
         return Fail(io, cmd, "the signed manifest does not verify; nothing was written");
     }

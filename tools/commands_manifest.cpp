@@ -43,7 +43,8 @@ bool IsInside(const std::string& path, const std::string& folder) {
 }
 
 // Everything that can be judged before a byte is hashed.
-std::vector<std::string> FindReleaseProblems(const std::string& folder, const std::vector<ReleaseFile>& files) {
+std::vector<std::string> FindReleaseProblems(const std::string& folder,
+                                             const std::vector<ReleaseFile>& files) {
     std::vector<std::string> problems;
     std::vector<std::string> names;
     for (const ReleaseFile& f : files) {
@@ -77,7 +78,8 @@ int RunManifest(const Args& argv, CommandIo& io) {
     }
     if (!SingleValue(args, "version", true, draft.version, error) ||
         !SingleValue(args, "date", false, draft.date, error) ||
-        !SingleValue(args, "notes-file", false, notesFile, error) || !SingleValue(args, "out", false, outPath, error)) {
+        !SingleValue(args, "notes-file", false, notesFile, error) ||
+        !SingleValue(args, "out", false, outPath, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.positionals.size() != 1) {
@@ -125,7 +127,8 @@ int RunManifest(const Args& argv, CommandIo& io) {
     }
     std::vector<std::string> digests;
     ProgressLine progress(io, "hashing", files.size(), total);
-    if (!HashFiles(paths, digests, [&](uint64_t n, uint64_t bytes) { progress.Update(n, bytes); }, error)) {
+    if (!HashFiles(
+            paths, digests, [&](uint64_t n, uint64_t bytes) { progress.Update(n, bytes); }, error)) {
         return Fail(io, cmd, error + " (nothing was written)");
     }
     progress.Finish();
@@ -157,7 +160,7 @@ int RunManifest(const Args& argv, CommandIo& io) {
     } else if (!WriteFileReplacing(outPath, text, 0644, error)) {
         return Fail(io, cmd, error);
     }
-    io.err << "Manifest of version " << draft.version << ": " << files.size() << " files, " << FormatBytes(total)
-           << (outPath.empty() ? "" : " -> " + outPath) << "\n";
+    io.err << "Manifest of version " << draft.version << ": " << files.size() << " files, "
+           << FormatBytes(total) << (outPath.empty() ? "" : " -> " + outPath) << "\n";
     return 0;
 }

@@ -52,18 +52,23 @@ bool ManifestPathUnderRoot(std::string& relative, std::string& error) {
 }
 
 // Copies every listed file into `partial` and checks each copy against the manifest.
-bool CopyAndCheck(CommandIo& io, const ReleaseManifest& m, const std::string& releaseDir, const fs::path& partial,
+bool CopyAndCheck(CommandIo& io,
+                  const ReleaseManifest& m,
+                  const std::string& releaseDir,
+                  const fs::path& partial,
                   std::vector<std::string>& problems) {
-    std::map<std::string, const ManifestFile*> unique;  // duplicates name one file
+    // A name listed twice is one file; each of its records must match it.
+    std::map<std::string, std::vector<const ManifestFile*>> records;
     uint64_t total = 0;
     for (const ManifestFile& f : m.files) {
-        if (unique.emplace(f.name, &f).second) {
+        std::vector<const ManifestFile*>& list = records[f.name];
+        if (list.empty()) {
             total += f.size > 0 ? static_cast<uint64_t>(f.size) : 0;
         }
+        list.push_back(&f);
     }
     std::vector<std::string> staged;
-    std::vector<const ManifestFile*> entries;
-    for (const auto& [name, entry] : unique) {
+    for (const auto& [name, list] : records) {
         const fs::path target = partial / name;
         std::error_code ec;
         fs::create_directories(target.parent_path(), ec);
@@ -72,29 +77,31 @@ bool CopyAndCheck(CommandIo& io, const ReleaseManifest& m, const std::string& re
             return false;
         }
         staged.push_back(target.string());
-        entries.push_back(entry);
     }
     std::vector<std::string> digests;
     std::string error;
     ProgressLine progress(io, "checking the staged files", staged.size(), total);
-    if (!HashFiles(staged, digests, [&](uint64_t n, uint64_t b) { progress.Update(n, b); }, error)) {
+    if (!HashFiles(
+            staged, digests, [&](uint64_t n, uint64_t b) { progress.Update(n, b); }, error)) {
         problems.push_back(error);
         return false;
     }
     progress.Finish();
-    for (size_t i = 0; i < staged.size(); ++i) {
-        for (const ManifestFile& f : m.files) {  // every record of that name must match
-            if (f.name != entries[i]->name) {
-                continue;
-            }
-            std::error_code ec;
-            const auto size = fs::file_size(staged[i], ec);
-            if (digests[i] != f.sha256) {
-                problems.push_back(releaseDir + "/" + f.name + ": its SHA-256 is not the manifest's (changed since the manifest was made?)");
-            } else if (ec || static_cast<int64_t>(size) != f.size) {
-                problems.push_back(releaseDir + "/" + f.name + ": its size is not the manifest's " + std::to_string(f.size));
+    size_t i = 0;
+    for (const auto& [name, list] : records) {
+        std::error_code ec;
+        const auto size = fs::file_size(staged[i], ec);
+        for (const ManifestFile* f : list) {
+            if (digests[i] != f->sha256) {
+                problems.push_back(
+                    releaseDir + "/" + name +
+                    ": its SHA-256 is not the manifest's (changed since the manifest was made?)");
+            } else if (ec || static_cast<int64_t>(size) != f->size) {
+                problems.push_back(releaseDir + "/" + name + ": its size is not the manifest's " +
+                                   std::to_string(f->size));
             }
         }
+        ++i;
     }
     return problems.empty();
 }
@@ -117,8 +124,8 @@ int RunStage(const Args& argv, CommandIo& io) {
         return 0;
     }
     if (!SingleValue(args, "release-dir", true, releaseDir, error) ||
-        !SingleValue(args, "signed", true, signedPath, error) || !SingleValue(args, "out", true, root, error) ||
-        !SingleValue(args, "public", false, keyPath, error)) {
+        !SingleValue(args, "signed", true, signedPath, error) ||
+        !SingleValue(args, "out", true, root, error) || !SingleValue(args, "public", false, keyPath, error)) {
         return UsageError(io, cmd, error);
     }
     if (!args.positionals.empty()) {
@@ -148,8 +155,9 @@ int RunStage(const Args& argv, CommandIo& io) {
     const fs::path versionDir = fs::path(root) / "download" / m.version;
     std::error_code ec;
     if (fs::exists(fs::symlink_status(versionDir, ec))) {
-        problems.push_back(versionDir.string() + ": version " + m.version +
-                           " is staged already; a published version must not change (remove it or use a new version)");
+        problems.push_back(
+            versionDir.string() + ": version " + m.version +
+            " is staged already; a published version must not change (remove it or use a new version)");
     }
     if (!problems.empty()) {
         return Refuse(io, cmd, problems);
@@ -189,10 +197,11 @@ int RunStage(const Args& argv, CommandIo& io) {
     const fs::path manifestPath = fs::path(root) / manifestRelative;
     fs::create_directories(manifestPath.parent_path(), ec);
     if (ec || !WriteFileReplacing(manifestPath.string(), loaded.body, 0644, error)) {
-        return Fail(io, cmd, (ec ? manifestPath.parent_path().string() + ": " + ec.message() : error) +
-                                 " (the files are staged under " + versionDir.string() + ")");
+        return Fail(io, cmd,
+                    (ec ? manifestPath.parent_path().string() + ": " + ec.message() : error) +
+                        " (the files are staged under " + versionDir.string() + ")");
     }
-    io.out << "Staged version " << m.version << ": " << m.files.size() << " files under " << versionDir.string()
-           << "\nManifest: " << manifestPath.string() << "\n";
+    io.out << "Staged version " << m.version << ": " << m.files.size() << " files under "
+           << versionDir.string() << "\nManifest: " << manifestPath.string() << "\n";
     return 0;
 }

@@ -40,8 +40,12 @@ struct Shared {
     unsigned running = 0;
 };
 
-bool HashOne(Shared& shared, EVP_MD_CTX* ctx, std::vector<uint8_t>& block, const std::string& path,
-             std::string& digest, std::string& error) {
+bool HashOne(Shared& shared,
+             EVP_MD_CTX* ctx,
+             std::vector<uint8_t>& block,
+             const std::string& path,
+             std::string& digest,
+             std::string& error) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = path + ": cannot open: " + std::strerror(errno);
@@ -105,8 +109,11 @@ void Worker(Shared& shared) {
 
 }  // namespace
 
-bool HashFiles(const std::vector<std::string>& paths, std::vector<std::string>& digests,
-               const HashProgressFn& progress, std::string& error, unsigned threads) {
+bool HashFiles(const std::vector<std::string>& paths,
+               std::vector<std::string>& digests,
+               const HashProgressFn& progress,
+               std::string& error,
+               unsigned threads) {
     Shared shared;
     shared.paths = &paths;
     shared.digests = &digests;
@@ -139,7 +146,8 @@ bool HashFiles(const std::vector<std::string>& paths, std::vector<std::string>& 
     }
     {
         std::unique_lock<std::mutex> lock(shared.mutex);
-        while (!shared.finished.wait_for(lock, std::chrono::milliseconds(250), [&] { return shared.running == 0; })) {
+        while (!shared.finished.wait_for(lock, std::chrono::milliseconds(250),
+                                         [&] { return shared.running == 0; })) {
             if (progress) {
                 lock.unlock();
                 progress(shared.filesDone, shared.bytesDone);

@@ -13,5 +13,8 @@ using HashProgressFn = std::function<void(uint64_t filesDone, uint64_t bytesDone
 
 // Fills `digests` (64 lowercase hex digits each) in the order of `paths`. False with the
 // first unreadable file named in `error`.
-bool HashFiles(const std::vector<std::string>& paths, std::vector<std::string>& digests,
-               const HashProgressFn& progress, std::string& error, unsigned threads = 0);
+bool HashFiles(const std::vector<std::string>& paths,
+               std::vector<std::string>& digests,
+               const HashProgressFn& progress,
+               std::string& error,
+               unsigned threads = 0);

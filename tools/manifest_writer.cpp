@@ -14,7 +14,9 @@ bool IsLowerHex64(const std::string& s) {
 }
 
 // The problems of one "file" record value; the accepted name goes to `names`.
-void CheckFileRecord(const std::string& value, const std::string& where, std::vector<std::string>& names,
+void CheckFileRecord(const std::string& value,
+                     const std::string& where,
+                     std::vector<std::string>& names,
                      std::vector<std::string>& problems) {
     const size_t p1 = value.find('|');
     const size_t p2 = p1 == std::string::npos ? p1 : value.find('|', p1 + 1);
@@ -37,7 +39,8 @@ void CheckFileRecord(const std::string& value, const std::string& where, std::ve
         problems.push_back(where + ": the size " + QuoteName(size) + " is not a decimal byte count");
     }
     if (!IsLowerHex64(digest)) {
-        problems.push_back(where + ": the digest is not 64 lowercase hex digits (the updater compares it byte for byte)");
+        problems.push_back(
+            where + ": the digest is not 64 lowercase hex digits (the updater compares it byte for byte)");
     }
     if (flag != "0" && flag != "1") {
         problems.push_back(where + ": the flag " + QuoteName(flag) + " is neither 0 nor 1");
@@ -100,9 +103,9 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
         problems.push_back("the text must end with a line feed");
     }
     if (signedText.size() + kSignatureLineLength > kManifestByteLimit) {
-        problems.push_back("the manifest would be " + std::to_string(signedText.size() + kSignatureLineLength) +
-                           " bytes once signed; the updater reads at most " +
-                           std::to_string(kManifestByteLimit));
+        problems.push_back(
+            "the manifest would be " + std::to_string(signedText.size() + kSignatureLineLength) +
+            " bytes once signed; the updater reads at most " + std::to_string(kManifestByteLimit));
     }
     std::vector<std::string> names;
     bool haveVersion = false;
@@ -134,7 +137,8 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
         std::string reason;
         if (key == "sig") {
             problems.push_back(where + ": a \"sig=\" line: the manifest is signed already");
-        } else if (eq == std::string::npos || (key != "version" && key != "date" && key != "notes" && key != "file")) {
+        } else if (eq == std::string::npos ||
+                   (key != "version" && key != "date" && key != "notes" && key != "file")) {
             problems.push_back(where + ": not a version, date, notes or file record; the updater skips it");
         } else if (key == "version") {
             haveVersion = true;

@@ -118,7 +118,8 @@ bool CheckReleaseName(const std::string& name, std::string& reason) {
     size_t start = 0;
     while (true) {
         const size_t slash = name.find('/', start);
-        const std::string segment = name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        const std::string segment =
+            name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         if (!CheckSegment(segment, reason)) {
             return false;
         }
@@ -140,7 +141,8 @@ bool CheckVersionText(const std::string& version, std::string& reason) {
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!$&'()*+,;=:@";
     for (unsigned char c : version) {
         if (c == 0 || std::string(kAllowed).find(static_cast<char>(c)) == std::string::npos) {
-            reason = "the version " + QuoteName(version) + " holds " + QuoteName(std::string(1, static_cast<char>(c))) +
+            reason = "the version " + QuoteName(version) + " holds " +
+                     QuoteName(std::string(1, static_cast<char>(c))) +
                      ", which may not stand unencoded in a URL path";
             return false;
         }
@@ -173,7 +175,8 @@ std::vector<std::string> FindCaseClashes(const std::vector<std::string>& names) 
             clashes.push_back(QuoteName(it->second) + " and " + QuoteName(name) +
                               " differ only in letter case; Windows keeps one file for both");
         }
-        for (size_t slash = folded.find('/'); slash != std::string::npos; slash = folded.find('/', slash + 1)) {
+        for (size_t slash = folded.find('/'); slash != std::string::npos;
+             slash = folded.find('/', slash + 1)) {
             folders.emplace(folded.substr(0, slash), name);
         }
     }

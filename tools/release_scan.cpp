@@ -8,7 +8,8 @@
 
 namespace fs = std::filesystem;
 
-bool ScanReleaseFolder(const std::string& folder, std::vector<ReleaseFile>& files,
+bool ScanReleaseFolder(const std::string& folder,
+                       std::vector<ReleaseFile>& files,
                        std::vector<std::string>& problems) {
     std::error_code ec;
     const fs::path root(folder);

@@ -14,5 +14,6 @@ struct ReleaseFile {
 // Every regular file under `folder` (links to files count as the file they point to),
 // sorted by name byte for byte. False with one line per problem in `problems` when the
 // folder cannot be read or holds something that is not a file or a folder.
-bool ScanReleaseFolder(const std::string& folder, std::vector<ReleaseFile>& files,
+bool ScanReleaseFolder(const std::string& folder,
+                       std::vector<ReleaseFile>& files,
                        std::vector<std::string>& problems);

@@ -53,7 +53,8 @@ TEST(InstallDecision, ComparesTheDigestByteForByte) {
     std::string upper(64, 'A');
     EXPECT_EQ(DecideInstall(Entry(false, upper), true, local.Fn()), InstallReason::DigestDiffers);
     // A prefix is not equal.
-    EXPECT_EQ(DecideInstall(Entry(false, std::string(63, 'a')), true, local.Fn()), InstallReason::DigestDiffers);
+    EXPECT_EQ(DecideInstall(Entry(false, std::string(63, 'a')), true, local.Fn()),
+              InstallReason::DigestDiffers);
     local.ok = false;
     EXPECT_EQ(DecideInstall(Entry(false), true, local.Fn()), InstallReason::Unreadable);
     EXPECT_EQ(DecideInstall(Entry(false), true, LocalDigestFn()), InstallReason::Unreadable);

@@ -30,8 +30,9 @@ bool Mentions(const std::vector<std::string>& problems, const std::string& part)
 }  // namespace
 
 TEST(ReleaseNames, AcceptsWhatTheUpdaterKeeps) {
-    for (const char* name : {"VorlanePatcher.exe", "vorlanepatcher.EXE", "data/my file.txt", "a.b/c.d", "CONSOLE.txt",
-                             "COM10", "com0", "LPT", "x/.hidden", " lead/x", "a~b+c%d(e)!&'", "sub/dir/f.dat"}) {
+    for (const char* name :
+         {"VorlanePatcher.exe", "vorlanepatcher.EXE", "data/my file.txt", "a.b/c.d", "CONSOLE.txt", "COM10",
+          "com0", "LPT", "x/.hidden", " lead/x", "a~b+c%d(e)!&'", "sub/dir/f.dat"}) {
         EXPECT_EQ(Reason(name), "accepted") << name;
     }
 }
@@ -178,7 +179,8 @@ TEST(ManifestProblems, CatchRecordsTheUpdaterWouldSkipOrMisread) {
 TEST(ManifestProblems, TheSignedManifestMustFitTheUpdatersLimit) {
     const std::string base = Text("file=a.txt|3|" + kDigest + "|0\n");
     // Pad with a notes record so that the signed manifest is exactly the limit.
-    const size_t pad = kManifestByteLimit - kSignatureLineLength - base.size() - std::string("notes=\n").size();
+    const size_t pad =
+        kManifestByteLimit - kSignatureLineLength - base.size() - std::string("notes=\n").size();
     const std::string fits = base + "notes=" + std::string(pad, 'x') + "\n";
     ASSERT_EQ(fits.size() + kSignatureLineLength, kManifestByteLimit);
     EXPECT_TRUE(FindManifestProblems(fits).empty());

@@ -76,7 +76,8 @@ ToolRun Tool(const Args& args, const std::string& input = "") {
 
 TEST(FolderHasher, GivesEachFilesSha256InOrder) {
     TempFolder dir;
-    std::vector<std::string> contents = {"", "abc", std::string(3 * 1024 * 1024 + 17, 'x'), std::string(1 << 20, 'y')};
+    std::vector<std::string> contents = {"", "abc", std::string(3 * 1024 * 1024 + 17, 'x'),
+                                         std::string(1 << 20, 'y')};
     std::vector<std::string> paths;
     for (size_t i = 0; i < contents.size(); ++i) {
         paths.push_back(dir / std::string(1, static_cast<char>('a' + i)));
@@ -86,7 +87,9 @@ TEST(FolderHasher, GivesEachFilesSha256InOrder) {
         std::vector<std::string> digests;
         std::string error;
         uint64_t lastBytes = 0;
-        ASSERT_TRUE(HashFiles(paths, digests, [&](uint64_t, uint64_t b) { lastBytes = b; }, error, threads)) << error;
+        ASSERT_TRUE(HashFiles(
+            paths, digests, [&](uint64_t, uint64_t b) { lastBytes = b; }, error, threads))
+            << error;
         ASSERT_EQ(digests.size(), contents.size());
         for (size_t i = 0; i < contents.size(); ++i) {
             EXPECT_EQ(digests[i], OneShotHex(contents[i])) << "file " << i << ", " << threads << " threads";
@@ -167,9 +170,9 @@ TEST(AtomicFile, ReplacesWholeAndNeverOverwritesAnExclusiveFile) {
 TEST(CliArgs, TakesBothValueFormsAndRefusesUnknownOptions) {
     ParsedArgs args;
     std::string error;
-    ASSERT_TRUE(ParseArgs({"--version=1.0", "dir", "--only-if-missing", "*.ini", "--only-if-missing=a/*", "-", "--",
-                           "--out"},
-                          {"version", "only-if-missing", "out"}, args, error))
+    ASSERT_TRUE(ParseArgs(
+        {"--version=1.0", "dir", "--only-if-missing", "*.ini", "--only-if-missing=a/*", "-", "--", "--out"},
+        {"version", "only-if-missing", "out"}, args, error))
         << error;
     EXPECT_EQ(args.values["version"], std::vector<std::string>{"1.0"});
     EXPECT_EQ(args.values["only-if-missing"], (std::vector<std::string>{"*.ini", "a/*"}));
@@ -206,8 +209,9 @@ TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
     const std::string signedPath = dir / "latest.txt";
 
     ASSERT_EQ(Tool({"keygen", "--out", dir / "keys"}).code, 0);
-    ToolRun manifest = Tool({"manifest", "--version", "2.0.1", "--date", "2026-12-09", "--notes-file", dir / "notes.txt",
-                         "--only-if-missing", "config/*.ini", "--out", signedPath, rel});
+    ToolRun manifest =
+        Tool({"manifest", "--version", "2.0.1", "--date", "2026-12-09", "--notes-file", dir / "notes.txt",
+              "--only-if-missing", "config/*.ini", "--out", signedPath, rel});
     ASSERT_EQ(manifest.code, 0) << manifest.err;
     std::string pem;
     std::string error;
@@ -224,7 +228,8 @@ TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
     ASSERT_TRUE(SplitManifestSignature(body, split));
     PublicKeyHex pub;
     ASSERT_TRUE(ReadPublicKey(dir / "keys/public.key", pub, error));
-    EXPECT_TRUE(VerifyManifestSignatureWithKey(split.signedText, split.signatureText, pub.x.c_str(), pub.y.c_str()));
+    EXPECT_TRUE(
+        VerifyManifestSignatureWithKey(split.signedText, split.signatureText, pub.x.c_str(), pub.y.c_str()));
     ReleaseManifest m;
     ASSERT_TRUE(ParseManifestText(split.signedText, m, error)) << error;
     EXPECT_EQ(m.version, "2.0.1");
@@ -240,8 +245,8 @@ TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
         ++expected;
     }
 
-    ToolRun stage = Tool({"stage", "--release-dir", rel, "--signed", signedPath, "--out", dir / "www", "--public",
-                      dir / "keys/public.key"});
+    ToolRun stage = Tool({"stage", "--release-dir", rel, "--signed", signedPath, "--out", dir / "www",
+                          "--public", dir / "keys/public.key"});
     ASSERT_EQ(stage.code, 0) << stage.err;
     std::string served;
     ASSERT_TRUE(ReadWholeFile(dir / "www/vlr/latest.txt", served, error)) << error;
@@ -277,7 +282,8 @@ TEST(ReleaseVerify, ShowsTheUpdatersMessage) {
         {SignBody(key, "VLR1\r\nversion=1\r\n" + file), "nieznany format manifestu"},
         {SignBody(key, "VLR1\nversion=1\n"), "pusty manifest"},
         {SignBody(key, "VLR1\nversion=1\nfile=/abs|1|d|0\n"), "pusty manifest"},
-        {SignBody(key, "VLR1\nversion=1\n" + file).replace(5, 9, "version=2"), "podpis manifestu sie nie zgadza"},
+        {SignBody(key, "VLR1\nversion=1\n" + file).replace(5, 9, "version=2"),
+         "podpis manifestu sie nie zgadza"},
         {SignBody(key, fits + std::string(pad + 1, 'x') + "\n"), "the updater reads at most 524288"},
     };
     for (const auto& [body, message] : cases) {
@@ -291,9 +297,11 @@ TEST(ReleaseVerify, ShowsTheUpdatersMessage) {
     WriteFile(dir / "m.txt", SignBody(key, fits + std::string(pad, 'x') + "\n"));
     ToolRun r = Tool({"verify", "--public", dir / "public.key", dir / "m.txt"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_NE(r.out.find("files: 1, 1 bytes\n  " + std::string(64, 'a') + " 1 a.txt\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("files: 1, 1 bytes\n  " + std::string(64, 'a') + " 1 a.txt\n"), std::string::npos)
+        << r.out;
     // A record the updater drops is a warning, not a failure: the updater reads the rest.
-    WriteFile(dir / "m.txt", SignBody(key, "VLR1\nversion=1\n" + file + "file=a\\b|1|" + std::string(64, 'b') + "|0\n"));
+    WriteFile(dir / "m.txt",
+              SignBody(key, "VLR1\nversion=1\n" + file + "file=a\\b|1|" + std::string(64, 'b') + "|0\n"));
     r = Tool({"verify", "--public", dir / "public.key", dir / "m.txt"});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("warning: line 4: \"a\\b\": holds a backslash"), std::string::npos) << r.err;

@@ -233,6 +233,10 @@ rm rel2/config/user.ini
 refused "missing file" "cannot copy" www2 stage --release-dir rel2 --signed latest.txt --out www2
 refused "staged already" "is staged already" www/download/.stage-none \
     stage --release-dir rel --signed latest.txt --out www
+sed 's/^file=Vorlane.exe|6|/file=Vorlane.exe|7|/' unsigned.txt >wrongsize.txt
+"$T" sign --key keys/private.pem wrongsize.txt >/dev/null
+refused "wrong size" "Vorlane.exe: its size is not the manifest's 7" www3 \
+    stage --release-dir rel --signed wrongsize.txt --out www3
 run stage --release-dir rel --signed unsigned.txt --out www3
 [ "$rc" -eq 1 ] && grep -q "manifest bez podpisu" err.txt && [ ! -e www3 ] || fail "stage of an unsigned manifest"
 
