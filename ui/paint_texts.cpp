@@ -1,5 +1,6 @@
 #include "ui/paint_texts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -8,6 +9,17 @@ namespace {
 // bytes by snprintf, which never writes past the buffer.
 constexpr size_t kLineBuffer = 160;
 constexpr size_t kDownloadLineBuffer = 200;
+
+// Far more than the widest line (554 pixels) or the notes box (six lines) can show: a
+// wrapped line takes at most 1,024 characters of the text, so six take no more than 6,144.
+constexpr size_t kLineDrawLimit = 1024;
+constexpr size_t kNotesDrawLimit = 8192;
+constexpr int kNotesDrawLines = 8;
+
+size_t UpToZero(const std::string& text, size_t limit) {
+    const size_t zero = text.find('\0');
+    return std::min(limit, zero == std::string::npos ? text.size() : zero);
+}
 
 }  // namespace
 
@@ -45,4 +57,20 @@ std::string FormatDownloadLine(int32_t fileNumber,
                   static_cast<int>(fileCount), currentFile.c_str(), FormatMegabytes(doneBytes).c_str(),
                   FormatMegabytes(totalBytes).c_str());
     return line;
+}
+
+std::string CutForLine(const std::string& text) {
+    return text.substr(0, UpToZero(text, kLineDrawLimit));
+}
+
+std::string CutForNotes(const std::string& text) {
+    size_t end = UpToZero(text, kNotesDrawLimit);
+    int lines = 1;
+    for (size_t i = 0; i < end; ++i) {
+        if (text[i] == '\n' && ++lines > kNotesDrawLines) {
+            end = i;  // cut before the line break that would start the ninth line
+            break;
+        }
+    }
+    return text.substr(0, end);
 }

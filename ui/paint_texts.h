@@ -22,3 +22,12 @@ std::string FormatDownloadLine(int32_t fileNumber,
                                const std::string& currentFile,
                                int64_t doneBytes,
                                int64_t totalBytes);
+
+// Drawing a text costs time in its whole length, while a line of the window shows at most a
+// few hundred characters and the notes box six lines. These cuts keep a paint cheap with
+// texts of any length and leave what is seen unchanged (a cut line still ends in "..." where
+// its flags ask for it). Both also stop at a zero byte, as drawing does.
+// A one-line text: at most 1,024 bytes.
+std::string CutForLine(const std::string& text);
+// The notes: at most 8 lines (each line break starts a line) and 8,192 bytes.
+std::string CutForNotes(const std::string& text);

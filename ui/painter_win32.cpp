@@ -57,7 +57,8 @@ void DrawNotesPanel(HDC dc, const PaintSnapshot& s, uint32_t elapsedMs, const Ui
                   kLineFlags);
     } else {
         // Notes longer than the box are cut off at its bottom edge.
-        DrawLabel(dc, NotesText(s).c_str(), Layout::kNotes, fonts.bodyFont, Palette::Text, kWrappedFlags);
+        DrawLabel(dc, CutForNotes(NotesText(s)).c_str(), Layout::kNotes, fonts.bodyFont, Palette::Text,
+                  kWrappedFlags);
     }
 }
 
@@ -101,12 +102,13 @@ void DrawWindowContents(HDC dc,
     const std::string versionLine = FormatVersionLine(s.installedVersion, s.latestVersion);
     DrawLabel(dc, versionLine.c_str(), Layout::kVersionLine, fonts.bodyFont, Palette::TextMuted, kLineFlags);
     DrawNotesPanel(dc, s, elapsedMs, fonts);
-    DrawLabel(dc, s.statusText.c_str(), Layout::kStatusLine, fonts.strongFont, StatusColor(s.phase),
-              kLineFlags);
+    DrawLabel(dc, CutForLine(s.statusText).c_str(), Layout::kStatusLine, fonts.strongFont,
+              StatusColor(s.phase), kLineFlags);
     DrawProgressBar(dc, Layout::kProgressBar, elapsedMs, Palette::Accent, Palette::AccentViolet,
                     ProgressFraction(s));
     const DetailLine detail = DetailLineFor(s);
-    DrawLabel(dc, detail.text.c_str(), Layout::kDetailLine, fonts.smallFont, detail.color, kEllipsisFlags);
+    DrawLabel(dc, CutForLine(detail.text).c_str(), Layout::kDetailLine, fonts.smallFont, detail.color,
+              kEllipsisFlags);
 
     DrawButtons(dc, s, hoverTarget, fonts);
     DrawFooter(dc, elapsedMs, fonts);

@@ -215,3 +215,17 @@ TEST(PaintSnapshot, CopiesEveryFieldAndReleasesTheLock) {
     EXPECT_TRUE(s.botRunning);
     EXPECT_TRUE(s.patcherStaged);
 }
+
+TEST(PaintTexts, DrawingCutsKeepTheVisibleStart) {
+    EXPECT_EQ(CutForLine("Pobieram pliki..."), "Pobieram pliki...");
+    EXPECT_EQ(CutForLine(kHuge), kHuge.substr(0, 1024));
+    EXPECT_EQ(CutForLine(std::string("przed\0po", 8)), "przed");  // drawing stops at a zero byte too
+
+    const std::string eight = "1\n2\n3\n\n5\n6\n7\n8";
+    EXPECT_EQ(CutForNotes(eight), eight);
+    EXPECT_EQ(CutForNotes(eight + "\n9\n10"), eight);
+    EXPECT_EQ(CutForNotes(std::string(20, '\n')), std::string(7, '\n'));
+    EXPECT_EQ(CutForNotes(kHuge), kHuge.substr(0, 8192));
+    EXPECT_EQ(CutForNotes(std::string("a\nb\0c\nd", 7)), "a\nb");
+    EXPECT_EQ(CutForNotes(""), "");
+}
