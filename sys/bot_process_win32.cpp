@@ -12,7 +12,6 @@
 
 namespace {
 
-const char kBotImageName[] = "Vorlane.exe";
 const DWORD kBotAccess = PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
 const UINT kTerminatedExitCode = 1;
 const DWORD kTerminationWaitMs = 5000;
@@ -45,7 +44,7 @@ bool TerminateIfBot(DWORD pid, const std::string& botPath) {
 }  // namespace
 
 int32_t TerminateBotProcesses() {
-    const std::string botPath = MakeInstallPath(kBotImageName);
+    const std::string botPath = MakeInstallPath(kBotExecutableName);
     ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.valid()) {
         return 0;
@@ -55,7 +54,7 @@ int32_t TerminateBotProcesses() {
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32First(snapshot.get(), &entry); more;
          more = Process32Next(snapshot.get(), &entry)) {
-        if (EqualIgnoringAsciiCase(entry.szExeFile, kBotImageName) &&
+        if (EqualIgnoringAsciiCase(entry.szExeFile, kBotExecutableName) &&
             TerminateIfBot(entry.th32ProcessID, botPath)) {
             ++count;
         }

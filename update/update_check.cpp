@@ -10,11 +10,9 @@
 
 namespace {
 
-const char kBotExecutable[] = "Vorlane.exe";
-
 void ResetPassFields() {
     std::lock_guard<std::mutex> lock(State.mutex);
-    State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutable));
+    State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutableName));
     State.errorDetail.clear();
     State.totalBytes = 0;
     State.doneBytes = 0;

@@ -12,7 +12,6 @@
 
 namespace {
 
-const char kBotExecutable[] = "Vorlane.exe";
 // The running updater is never overwritten: the bot swaps this file in when it starts.
 const char kStagedUpdater[] = "VorlanePatcher.new.exe";
 const char kTemporarySuffix[] = ".download";
@@ -21,7 +20,7 @@ WaitHooks RealWaitHooks() {
     WaitHooks hooks;
     hooks.now = TickCountMs;
     hooks.sleep = SleepMs;
-    hooks.botBusy = [] { return IsFileLocked(MakeInstallPath(kBotExecutable)); };
+    hooks.botBusy = [] { return IsFileLocked(MakeInstallPath(kBotExecutableName)); };
     hooks.terminateBot = TerminateBotProcesses;
     hooks.confirmed = [] { return InstallConfirmed.load(); };
     hooks.autoMode = [] { return AutoMode.load(); };
@@ -90,7 +89,7 @@ void RunUpdateInstall(const ReleaseManifest& manifest, std::string& error, const
     }
     {
         std::lock_guard<std::mutex> lock(State.mutex);
-        State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutable));
+        State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutableName));
         State.patcherStaged = staged;
     }
     const std::string text = "Zaktualizowano do wersji " + manifest.version;

@@ -1,0 +1,3 @@
+#include "sys/bot_process.h"
+
+const char kBotExecutableName[] = "Vorlane.exe";
