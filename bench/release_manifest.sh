@@ -39,21 +39,26 @@ find . -type f -printf '%P\0' | sort -z >"$data/names"
 xargs -0 cat <"$data/names" >/dev/null  # into the page cache
 echo "$(tr -cd '\0' <"$data/names" | wc -c) files, $(du -sb . | cut -f1) bytes, $(nproc) cores"
 
-# timed LABEL CMD...: one run, wall time in seconds and MB/s over 1 GiB.
+# timed LABEL STDIN CMD...: one run; wall time, MB/s over the bytes, and the CPU time
+# of the command (user + system), which other load on the machine does not inflate.
 timed() {
-    local label=$1
-    shift
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    python3 -c "import sys; t=float(sys.argv[2])-float(sys.argv[1]); print(f'  {sys.argv[3]:<34} {t:6.2f} s  {1073741824/t/1e6:6.0f} MB/s')" \
-        "$start" "$end" "$label"
+    python3 - "$@" <<'PY'
+import os, resource, subprocess, sys, time
+label, stdin, cmd = sys.argv[1], sys.argv[2], sys.argv[3:]
+before = resource.getrusage(resource.RUSAGE_CHILDREN)
+start = time.monotonic()
+with open(stdin, "rb") as inp:
+    subprocess.run(cmd, stdin=inp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+wall = time.monotonic() - start
+after = resource.getrusage(resource.RUSAGE_CHILDREN)
+cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+print(f"  {label:<26} wall {wall:6.2f} s {1073741824 / wall / 1e6:6.0f} MB/s   cpu {cpu:6.2f} s")
+PY
 }
 
 for round in $(seq "$rounds"); do
-    echo "round $round"
-    timed "sha256sum" xargs -0 sha256sum <"$data/names"
-    timed "openssl dgst -sha256" xargs -0 openssl dgst -sha256 <"$data/names"
-    timed "vorlane-release manifest" "$tool" manifest --version bench --out "$data/manifest.txt" "$rel"
+    echo "round $round (load average $(cut -d' ' -f1 /proc/loadavg))"
+    timed "sha256sum" "$data/names" xargs -0 sha256sum
+    timed "openssl dgst -sha256" "$data/names" xargs -0 openssl dgst -sha256
+    timed "vorlane-release manifest" /dev/null "$tool" manifest --version bench --out "$data/manifest.txt" "$rel"
 done
