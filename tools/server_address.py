@@ -11,7 +11,7 @@ written by this script; nothing else in the repository names the host or the pat
                        [--seed N]          (reproducible constants instead of random ones)
 
 The host name must be 16 characters and the path 15, both ASCII: the program's tables
-have those lengths. Rebuild both presets after `write`; the host test NetAddress.* then
+have those lengths. Rebuild both presets after `write`; the host test ServerAddress.* then
 has to be told the new texts.
 """
 import argparse

@@ -12,7 +12,8 @@
 #   - tests/fixtures/update_server.py serves <serve-root> (its header documents the control
 #     files: per-path status, empty/cut/stalled/trickled bodies, signing, certificates);
 #   - <state>/full is a 64 KiB file system, for disk-full cases; <state>/scratch an empty
-#     directory for the command's own files.
+#     directory for the command's own files; <state>/readonly the same scratch directory
+#     through a read-only mount (every write there fails, as on read-only media; root too).
 # The command gets these variables (all Unix paths; under Wine prefix them with "Z:"):
 #   VORLANE_SERVER_STATE  the state dir: control/rules, control/tls, requests.jsonl
 #                         (default <serve-root>.server; control/ is kept, the log emptied)
@@ -64,7 +65,7 @@ if [ "$inside" = 0 ]; then
     mkdir -p "$root"
     root=$(cd "$root" && pwd)
     state=${state:-${root%/}.server}
-    mkdir -p "$state/control" "$state/full"
+    mkdir -p "$state/control" "$state/full" "$state/readonly"
     state=$(cd "$state" && pwd)
     rm -rf "$state/scratch"
     mkdir "$state/scratch"
@@ -143,6 +144,8 @@ mount --bind "$tmp/hosts" /etc/hosts
 cat /etc/ssl/certs/ca-certificates.crt "$certs/ca.pem" >"$tmp/ca-bundle.crt"
 mount --bind "$tmp/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt
 mount -t tmpfs -o size=64k vorlane-full "$VORLANE_SERVER_STATE/full"
+mount --bind "$VORLANE_SERVER_STATE/scratch" "$VORLANE_SERVER_STATE/readonly"
+mount -o remount,bind,ro "$VORLANE_SERVER_STATE/readonly"
 
 keys=(--key "other=$certs/other-signing.pem")
 [ -f "$dev_key" ] && keys+=(--key "dev=$dev_key")
@@ -160,7 +163,7 @@ done
 if [ -n "${WINEPREFIX:-}" ]; then
     # One wineserver for the whole run, started here so that it lives in this namespace.
     # It must not hold the slot's lock (fd 8) past this run.
-    wineserver -p 8>&-
+    wineserver -p30 8>&-
 fi
 set +e
 "$@"

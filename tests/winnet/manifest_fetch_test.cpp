@@ -51,7 +51,7 @@ TEST_F(ManifestFetchTest, AcceptsAManifestSignedByTheBuildKey) {
     EXPECT_EQ(r.manifest.files[0].sha256, kDigest);
     const auto requests = test_server::Requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].path, "/vlr/latest.txt");
+    EXPECT_EQ(requests[0].path, test_server::ManifestPath());
 }
 
 TEST_F(ManifestFetchTest, OtherStatusesAreNoRelease) {
