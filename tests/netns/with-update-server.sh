@@ -3,7 +3,8 @@
 # host (read from net/server_address_tables.h) is a local test server on 127.0.0.1:443.
 # Nothing outside the namespace changes; the unmodified program reaches "its" server.
 #
-#   tests/netns/with-update-server.sh [--state DIR] [--stall-limit S] <serve-root> -- <command...>
+#   tests/netns/with-update-server.sh [--state DIR] [--stall-limit S] [--nginx [--limit-rate R]]
+#                                     <serve-root> -- <command...>
 #
 # Inside the namespace (needs root, as the tests run):
 #   - lo is up; /etc/hosts maps the update host and this machine's name to 127.0.0.1;
@@ -11,6 +12,10 @@
 #     curl trust it; curl --cacert is not needed);
 #   - tests/fixtures/update_server.py serves <serve-root> (its header documents the control
 #     files: per-path status, empty/cut/stalled/trickled bodies, signing, certificates);
+#   - with --nginx, Debian's nginx serves <serve-root> instead, configured as the publishers'
+#     docs/nginx-example.conf (tests/netns/nginx-conf.sh): a plain static server, no control
+#     files; its logs are <state>/nginx-access.log ("METHOD URI STATUS BYTES" per request)
+#     and <state>/nginx-error.log. --limit-rate R slows every answer (nginx's limit_rate);
 #   - <state>/full is a 64 KiB file system, for disk-full cases; <state>/scratch an empty
 #     directory for the command's own files; <state>/readonly the same scratch directory
 #     through a read-only mount (every write there fails, as on read-only media; root too).
@@ -40,10 +45,14 @@ fi
 
 state=""
 stall_limit=30
+server=python
+limit_rate=""
 while [ $# -gt 0 ]; do
     case $1 in
     --state) state=$2; shift 2 ;;
     --stall-limit) stall_limit=$2; shift 2 ;;
+    --nginx) server=nginx; shift ;;
+    --limit-rate) limit_rate=$2; shift 2 ;;
     --) shift; break ;;
     -*) echo "with-update-server.sh: unknown option $1" >&2; exit 2 ;;
     *)
@@ -56,7 +65,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ -n "${root:-}" ] && [ $# -gt 0 ] || {
-    sed -n '2,9p' "$0" >&2
+    sed -n '2,10p' "$0" >&2
     exit 2
 }
 
@@ -111,8 +120,10 @@ if [ "$inside" = 0 ]; then
         export WINEPREFIX=$slot
     fi
     export VORLANE_SERVER_STATE=$state VORLANE_SERVER_ROOT=$root VORLANE_UPDATE_HOST=$host VORLANE_CERT_DIR=$certs
+    server_options=()
+    [ "$server" = nginx ] && server_options=(--nginx --limit-rate "$limit_rate")
     exec unshare --mount --net --propagation private -- bash "$0" --inside --state "$state" \
-        --stall-limit "$stall_limit" "$root" -- "$@"
+        --stall-limit "$stall_limit" "${server_options[@]}" "$root" -- "$@"
 fi
 
 # Inside the namespace from here on.
@@ -121,12 +132,17 @@ certs=$VORLANE_CERT_DIR
 dev_key=${VORLANE_DEV_KEY_DIR:-$source_dir/build/devkey}/private.pem
 tmp=$(mktemp -d)
 server_pid=""
+watchdog_pid=""
 
 cleanup() {
     local rc=$?
     if [ -n "${WINEPREFIX:-}" ]; then
         timeout 30 wineserver -k 2>/dev/null || true
         timeout 30 wineserver -w 2>/dev/null || true
+    fi
+    if [ -n "$watchdog_pid" ]; then
+        kill "$watchdog_pid" 2>/dev/null || true
+        wait "$watchdog_pid" 2>/dev/null || true
     fi
     if [ -n "$server_pid" ]; then
         kill "$server_pid" 2>/dev/null || true
@@ -147,18 +163,38 @@ mount -t tmpfs -o size=64k vorlane-full "$VORLANE_SERVER_STATE/full"
 mount --bind "$VORLANE_SERVER_STATE/scratch" "$VORLANE_SERVER_STATE/readonly"
 mount -o remount,bind,ro "$VORLANE_SERVER_STATE/readonly"
 
-keys=(--key "other=$certs/other-signing.pem")
-[ -f "$dev_key" ] && keys+=(--key "dev=$dev_key")
-python3 "$source_dir/tests/fixtures/update_server.py" --root "$VORLANE_SERVER_ROOT" \
-    --state "$VORLANE_SERVER_STATE" --cert-dir "$certs" --port 443 --stall-limit "$stall_limit" \
-    "${keys[@]}" --ready-file "$tmp/ready" --parent-pid $$ 8>&- &
-server_pid=$!
-for _ in $(seq 1 200); do
-    [ -s "$tmp/ready" ] && break
-    kill -0 "$server_pid" 2>/dev/null || { echo "with-update-server.sh: the server did not start" >&2; exit 1; }
-    sleep 0.05
-done
-[ -s "$tmp/ready" ] || { echo "with-update-server.sh: the server did not start in 10 s" >&2; exit 1; }
+if [ "$server" = nginx ]; then
+    bash "$here/nginx-conf.sh" "$VORLANE_SERVER_ROOT" "$certs" "$tmp" "$VORLANE_SERVER_STATE" "$limit_rate" \
+        >"$tmp/nginx.conf"
+    : >"$VORLANE_SERVER_STATE/nginx-access.log"
+    : >"$VORLANE_SERVER_STATE/nginx-error.log"
+    nginx -p "$tmp" -e "$VORLANE_SERVER_STATE/nginx-error.log" -c "$tmp/nginx.conf" 8>&- &
+    server_pid=$!
+    # nginx outlives a runner that is killed outright; this ends it then.
+    (while kill -0 $$ 2>/dev/null; do sleep 1; done; kill "$server_pid" 2>/dev/null) 8>&- &
+    watchdog_pid=$!
+    for _ in $(seq 1 100); do
+        code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 2 "https://$host/" || true)
+        [ "$code" != 000 ] && [ -n "$code" ] && break
+        kill -0 "$server_pid" 2>/dev/null || { cat "$VORLANE_SERVER_STATE/nginx-error.log" >&2; exit 1; }
+        sleep 0.1
+    done
+    [ "$code" != 000 ] || { echo "with-update-server.sh: nginx did not answer in 10 s" >&2; exit 1; }
+    : >"$VORLANE_SERVER_STATE/nginx-access.log"
+else
+    keys=(--key "other=$certs/other-signing.pem")
+    [ -f "$dev_key" ] && keys+=(--key "dev=$dev_key")
+    python3 "$source_dir/tests/fixtures/update_server.py" --root "$VORLANE_SERVER_ROOT" \
+        --state "$VORLANE_SERVER_STATE" --cert-dir "$certs" --port 443 --stall-limit "$stall_limit" \
+        "${keys[@]}" --ready-file "$tmp/ready" --parent-pid $$ 8>&- &
+    server_pid=$!
+    for _ in $(seq 1 200); do
+        [ -s "$tmp/ready" ] && break
+        kill -0 "$server_pid" 2>/dev/null || { echo "with-update-server.sh: the server did not start" >&2; exit 1; }
+        sleep 0.05
+    done
+    [ -s "$tmp/ready" ] || { echo "with-update-server.sh: the server did not start in 10 s" >&2; exit 1; }
+fi
 
 if [ -n "${WINEPREFIX:-}" ]; then
     # One wineserver for the whole run, started here so that it lives in this namespace.

@@ -1,0 +1,128 @@
+"""A publisher's release made the way the README tells publishers to make it, served by
+nginx inside a private network namespace: the pieces the static-server and code-signing
+tests share with scripts/demo.sh.
+
+  tool()                 the host build's vorlane-release
+  publish(...)           manifest, sign, verify and stage a release folder
+  tree_digests(folder)   {name with "/": SHA-256} of every file below a folder
+  run_behind_nginx(...)  runs the calling test again inside tests/netns/with-update-server.sh
+                         --nginx; inside, nginx_log() reads what nginx answered
+"""
+import hashlib
+import os
+import subprocess
+import sys
+
+BUILD = os.environ.get("VORLANE_BUILD_DIR", "")
+SOURCE = os.environ.get("VORLANE_SOURCE_DIR",
+                        os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+DEV_KEY_DIR = os.environ.get("VORLANE_DEV_KEY_DIR", os.path.join(SOURCE, "build", "devkey"))
+INSIDE = "VORLANE_E2E_NGINX"
+
+
+def tool():
+    """vorlane-release of the host build that goes with this Windows build: VORLANE_RELEASE_TOOL,
+    else the sibling tree (build/x-win32 -> build/x-host), else build/host."""
+    candidates = [os.environ.get("VORLANE_RELEASE_TOOL", "")]
+    if BUILD:
+        parent, name = os.path.split(os.path.abspath(BUILD))
+        head, found, tail = name.rpartition("win32")
+        if found:
+            candidates.append(os.path.join(parent, head + "host" + tail, "vorlane-release"))
+    candidates.append(os.path.join(SOURCE, "build", "host", "vorlane-release"))
+    for path in candidates:
+        if path and os.access(path, os.X_OK):
+            return path
+    raise RuntimeError("no vorlane-release: build the host preset first (looked at %s)"
+                       % ", ".join(p for p in candidates if p))
+
+
+def release_tool(*args, **kwargs):
+    """Runs vorlane-release; its output as text. Fails the caller on a non-zero exit."""
+    done = subprocess.run([tool(), *args], capture_output=True, text=True, timeout=120, **kwargs)
+    if done.returncode != 0:
+        raise RuntimeError("vorlane-release %s failed (%d):\n%s%s"
+                           % (" ".join(args), done.returncode, done.stdout, done.stderr))
+    return done.stdout
+
+
+def publish(release_dir, version, manifest, server_root, notes=None, only_if_missing=()):
+    """The publisher's steps over a finished release folder (code-signing, if any, is
+    done before): the manifest, its signature by the build's development key, the check
+    the updater makes of it, and the server tree. Returns the signed manifest's path."""
+    args = ["manifest", "--version", version, "--date", "2026-12-09", "--out", manifest]
+    if notes:
+        notes_file = manifest + ".notes"
+        with open(notes_file, "w") as f:
+            f.write(notes)
+        args += ["--notes-file", notes_file]
+    for pattern in only_if_missing:
+        args += ["--only-if-missing", pattern]
+    release_tool(*args, release_dir)
+    release_tool("sign", "--key", os.path.join(DEV_KEY_DIR, "private.pem"), manifest)
+    public = os.path.join(DEV_KEY_DIR, "public.key")
+    release_tool("verify", "--public", public, manifest)
+    release_tool("stage", "--release-dir", release_dir, "--signed", manifest, "--out", server_root,
+                 "--public", public)
+    return manifest
+
+
+def check(manifest, install_dir):
+    """What `vorlane-release check` says the updater would do with an installation."""
+    return release_tool("check", "--public", os.path.join(DEV_KEY_DIR, "public.key"), manifest, install_dir)
+
+
+def sha256_file(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def tree_digests(folder):
+    found = {}
+    for parent, _, names in os.walk(folder):
+        for name in names:
+            path = os.path.join(parent, name)
+            found[os.path.relpath(path, folder).replace(os.sep, "/")] = sha256_file(path)
+    return found
+
+
+def write_file(folder, name, data):
+    path = os.path.join(folder, *name.split("/"))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+    return path
+
+
+def run_behind_nginx(script, name):
+    """Outside the namespace: runs `script` again inside it, nginx serving
+    <build>/tests/<name>/root, and returns its exit code. Inside: returns None, and
+    VORLANE_SERVER_ROOT names the served tree (empty; the test stages into it).
+
+    The runner gets no WINEPREFIX, so it makes no network copy of the build's prefix;
+    the test's window_driver.Session copies that prefix itself, and its wineserver then
+    starts inside the namespace."""
+    if os.environ.get(INSIDE) == "1":
+        return None
+    work = os.path.join(BUILD, "tests", name)
+    subprocess.run(["rm", "-rf", work], check=True, timeout=120)
+    os.makedirs(os.path.join(work, "root"))
+    env = dict(os.environ)
+    env.pop("WINEPREFIX", None)
+    inner = ["env", INSIDE + "=1"]
+    if os.environ.get("WINEPREFIX"):
+        inner.append("WINEPREFIX=" + os.environ["WINEPREFIX"])
+    command = ["timeout", "--kill-after=15", os.environ.get("VORLANE_E2E_TIMEOUT", "600"), "bash",
+               os.path.join(SOURCE, "tests", "netns", "with-update-server.sh"), "--nginx", "--state",
+               os.path.join(work, "server"), os.path.join(work, "root"), "--", *inner, sys.executable, script]
+    return subprocess.run(command, env=env).returncode
+
+
+def nginx_log():
+    """The requests nginx answered so far in this run: (method, uri as sent, status)."""
+    path = os.path.join(os.environ["VORLANE_SERVER_STATE"], "nginx-access.log")
+    with open(path) as f:
+        return [tuple(line.split()[:3]) for line in f if line.strip()]
