@@ -27,7 +27,7 @@ ButtonLook GetButtonLook(bool hovered, bool enabled, Color accent, bool primary)
     return look;
 }
 
-MainButtonSpec MainButtonFor(int32_t phase, bool botRunning) {
+MainButtonState MainButtonFor(int32_t phase, bool botRunning) {
     switch (phase) {
         case Checking:
             return {"SPRAWDZAM...", Palette::Accent, false};

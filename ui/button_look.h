@@ -18,14 +18,14 @@ struct ButtonLook {
 // Disabled ignores hovered and primary; the accent is used only by the primary look.
 ButtonLook GetButtonLook(bool hovered, bool enabled, Color accent, bool primary);
 
-struct MainButtonSpec {
+struct MainButtonState {
     const char* caption;
     Color accent;
     bool enabled;
 };
 // The main button's caption, accent and enabled state in a phase (botRunning matters only
 // while an update is offered: the bot must be closed first).
-MainButtonSpec MainButtonFor(int32_t phase, bool botRunning);
+MainButtonState MainButtonFor(int32_t phase, bool botRunning);
 
 extern const char kCloseCaption[];  // "ZAMKNIJ"
 // The close button is refused only while files are being replaced.

@@ -63,7 +63,7 @@ void DrawNotesPanel(HDC dc, const PaintSnapshot& s, uint32_t elapsedMs, const Ui
 }
 
 void DrawButtons(HDC dc, const PaintSnapshot& s, int hoverTarget, const UiFonts& fonts) {
-    const MainButtonSpec main = MainButtonFor(s.phase, s.botRunning);
+    const MainButtonState main = MainButtonFor(s.phase, s.botRunning);
     DrawButton(dc, Layout::kMainButton, main.caption, hoverTarget == MainButton, main.enabled, main.accent,
                true, fonts.strongFont);
     DrawButton(dc, Layout::kCloseButton, kCloseCaption, hoverTarget == CloseButton,

@@ -60,7 +60,7 @@ TEST(MainButton, CaptionAccentAndEnabledPerPhase) {
         {Failed, true, "SPROBUJ PONOWNIE", Palette::Warning, true},
     };
     for (const Row& r : rows) {
-        const MainButtonSpec b = MainButtonFor(r.phase, r.botRunning);
+        const MainButtonState b = MainButtonFor(r.phase, r.botRunning);
         EXPECT_STREQ(b.caption, r.caption);
         EXPECT_EQ(b.accent, r.accent) << r.caption;
         EXPECT_EQ(b.enabled, r.enabled) << r.caption << " bot " << r.botRunning;
