@@ -122,8 +122,9 @@ class Session:
     """A private X display, a private copy of the build's Wine prefix and a scratch folder;
     everything started in it is ended when the session closes."""
 
-    def __init__(self, name):
+    def __init__(self, name, screen="1024x768"):
         self.name = name
+        self.screen = screen
         self.work = tempfile.mkdtemp(prefix="vorlane-e2e-%s-" % name, dir=os.path.join(BUILD, "tests"))
         self.artifacts = os.path.join(ARTIFACTS, name)
         shutil.rmtree(self.artifacts, ignore_errors=True)
@@ -144,7 +145,7 @@ class Session:
             subprocess.run(["cp", "-a", BASE_PREFIX, self.prefix], check=True, timeout=300)
         read_fd, write_fd = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24", "-nolisten", "tcp"],
             pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_fd)
         display = b""
@@ -207,7 +208,7 @@ class Session:
             return []
 
     # --- the window ----------------------------------------------------------------------
-    def find_window(self, timeout=30.0):
+    def find_window(self, timeout=60.0):
         """The updater's window id, or None when it does not appear within `timeout` s."""
         deadline = time.monotonic() + timeout
         while True:
@@ -346,7 +347,8 @@ def _rerun(command, env, timeout):
 def run_with_server(script, name, timeout=900):
     """Runs the calling test again inside tests/netns/with-update-server.sh: a private network
     namespace where the program's update host is a local HTTPS server serving a folder of
-    this test's own. Returns the exit status outside, False inside."""
+    this test's own. `script` is the test's path, or a list of it and its arguments.
+    Returns the exit status outside, False inside."""
     if os.environ.get("VORLANE_SERVER_STATE"):
         return False
     ensure_base_prefix()
@@ -355,8 +357,9 @@ def run_with_server(script, name, timeout=900):
     os.makedirs(base)
     env = dict(os.environ, WINEPREFIX=BASE_PREFIX)
     runner = os.path.join(SOURCE, "tests", "netns", "with-update-server.sh")
+    args = script if isinstance(script, list) else [script]
     return _rerun(["bash", runner, "--state", os.path.join(base, "server"), os.path.join(base, "root"), "--",
-                   sys.executable, script], env, timeout)
+                   sys.executable, *args], env, timeout)
 
 
 def run_isolated(script):

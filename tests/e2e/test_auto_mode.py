@@ -1,0 +1,77 @@
+"""Auto mode ("--auto") against a local update server: an up-to-date installation starts the
+bot and closes about 1.5 s after the window shows UpToDate; a server that keeps failing is
+asked again every 15 s, and after the fifth failure the bot is started anyway and the window
+closes (about 75 s of real time)."""
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import window_driver as wd  # noqa: E402
+
+MANIFEST_PATH = "/" + wd.Release.MANIFEST
+
+
+class AutoModeTest(unittest.TestCase):
+    def test_up_to_date_launches_the_bot_and_closes(self):
+        with wd.Session("auto_up_to_date") as session:
+            wd.Release("2.5.17.3").add("Vorlane.exe", wd.read_bytes(wd.BOT)).publish()
+            folder = session.install("install")
+            proc = session.start(os.path.join(folder, "VorlanePatcher.exe"), "--auto")
+            window = session.find_window()
+            self.assertIsNotNone(window)
+            self.assertEqual(session.wait_phase(window, wd.FINISHED, 30, save_as="up_to_date"), wd.FINISHED)
+            seen = time.monotonic()
+            self.assertTrue(session.wait_gone(10))
+            shown = time.monotonic() - seen
+            # Seen a frame or a screenshot late, gone within a screenshot's time of closing.
+            self.assertGreater(shown, 1.0)
+            self.assertLess(shown, 3.0)
+            self.assertEqual(wd.wait_exit(proc, 15), 0)
+            self.assertTrue(wd.wait_for(lambda: wd.read_runs(folder), 20), "the bot was not started")
+            self.assertIn(" 2.5.17.3 ", wd.read_runs(folder)[0])
+
+    def test_failing_server_is_retried_four_times_then_the_bot_starts(self):
+        with wd.Session("auto_failing") as session:
+            release = wd.Release("2.6.0.1").add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT))
+            release.publish("* status=500")
+            folder = session.install("install")
+            proc = session.start(os.path.join(folder, "VorlanePatcher.exe"), "--auto", timeout=200)
+            window = session.find_window()
+            self.assertIsNotNone(window)
+            self.assertEqual(session.wait_phase(window, wd.FAILED, 30, save_as="failed"), wd.FAILED)
+
+            # When each manifest request arrives, until the window closes (about 75 s).
+            arrivals = []
+            deadline = time.monotonic() + 120
+            while session.window_exists() and time.monotonic() < deadline:
+                count = len(release.requests(MANIFEST_PATH))
+                while len(arrivals) < count:
+                    arrivals.append(time.monotonic())
+                if len(arrivals) == 2 and not os.path.exists(os.path.join(session.artifacts, "failed_again.png")):
+                    session.wait_phase(window, wd.FAILED, 5, save_as="failed_again")
+                time.sleep(0.1)
+            closed = time.monotonic()
+            self.assertFalse(session.window_exists(), "the window stayed open")
+            self.assertEqual(len(release.requests(MANIFEST_PATH)), 5, "one pass and four retries")
+            gaps = [b - a for a, b in zip(arrivals, arrivals[1:])]
+            for gap in gaps:
+                self.assertGreater(gap, 14.5, "retries %s" % gaps)
+                self.assertLess(gap, 17.0, "retries %s" % gaps)
+            # The bot is started (ShellExecuteA, a second or two under Wine) before the window closes.
+            self.assertGreater(closed - arrivals[-1], 14.5)
+            self.assertLess(closed - arrivals[-1], 20.0)
+            print("retries after %s s; closed %.1f s after the fifth failure"
+                  % (", ".join("%.1f" % gap for gap in gaps), closed - arrivals[-1]))
+            self.assertEqual(release.requests("/download/"), [])
+            self.assertEqual(wd.wait_exit(proc, 15), 0)
+            self.assertTrue(wd.wait_for(lambda: wd.read_runs(folder), 20), "the bot was not started")
+            self.assertIn(" 2.5.17.3 ", wd.read_runs(folder)[0], "the installed (old) bot starts")
+
+
+if __name__ == "__main__":
+    rc = wd.run_with_server(os.path.abspath(__file__), "auto_mode")
+    if rc is not False:
+        sys.exit(rc)
+    sys.exit(0 if unittest.main(exit=False, verbosity=2).result.wasSuccessful() else 1)
