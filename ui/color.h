@@ -17,3 +17,7 @@ constexpr uint32_t GreenOf(Color c) {
 constexpr uint32_t BlueOf(Color c) {
     return (c >> 16) & 0xFF;
 }
+// A colour written #RRGGBB, as designs write it: ColorFromHex(0x5CB0FF) is #5CB0FF.
+constexpr Color ColorFromHex(uint32_t rrggbb) {
+    return Rgb(rrggbb >> 16, rrggbb >> 8, rrggbb);
+}

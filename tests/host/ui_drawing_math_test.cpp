@@ -12,11 +12,6 @@
 
 namespace {
 
-// #RRGGBB as written in the design, turned into the Windows layout.
-constexpr Color Hex(uint32_t rrggbb) {
-    return Rgb(rrggbb >> 16, rrggbb >> 8, rrggbb);
-}
-
 constexpr UiRect kBar{32, 278, 588, 292};  // 556 pixels wide
 
 }  // namespace
@@ -24,37 +19,37 @@ constexpr UiRect kBar{32, 278, 588, 292};  // 556 pixels wide
 TEST(ColorMath, ColorsAreStoredRedInTheLowByte) {
     EXPECT_EQ(Palette::Accent, 0x00FFB05Cu);
     EXPECT_EQ(Palette::BackgroundTop, 0x00241A17u);
-    EXPECT_EQ(Hex(0x5CB0FF), Palette::Accent);
+    EXPECT_EQ(ColorFromHex(0x5CB0FF), Palette::Accent);
 }
 
 TEST(ColorMath, HsvToColorCornersWrapAndGrey) {
-    EXPECT_EQ(HsvToColor(0, 1, 1), Hex(0xFF0000));
-    EXPECT_EQ(HsvToColor(60, 1, 1), Hex(0xFFFF00));  // X equals C at a sextant edge
-    EXPECT_EQ(HsvToColor(120, 1, 1), Hex(0x00FF00));
-    EXPECT_EQ(HsvToColor(240, 1, 1), Hex(0x0000FF));
-    EXPECT_EQ(HsvToColor(300, 1, 1), Hex(0xFF00FF));
+    EXPECT_EQ(HsvToColor(0, 1, 1), ColorFromHex(0xFF0000));
+    EXPECT_EQ(HsvToColor(60, 1, 1), ColorFromHex(0xFFFF00));  // X equals C at a sextant edge
+    EXPECT_EQ(HsvToColor(120, 1, 1), ColorFromHex(0x00FF00));
+    EXPECT_EQ(HsvToColor(240, 1, 1), ColorFromHex(0x0000FF));
+    EXPECT_EQ(HsvToColor(300, 1, 1), ColorFromHex(0xFF00FF));
     EXPECT_EQ(HsvToColor(360, 1, 1), HsvToColor(0, 1, 1));
     EXPECT_EQ(HsvToColor(720, 1, 1), HsvToColor(0, 1, 1));
     EXPECT_EQ(HsvToColor(-120, 1, 1), HsvToColor(240, 1, 1));
-    EXPECT_EQ(HsvToColor(200, 0, 0.5f), Hex(0x7F7F7F));
+    EXPECT_EQ(HsvToColor(200, 0, 0.5f), ColorFromHex(0x7F7F7F));
 }
 
 TEST(ColorMath, LerpColorTruncatesEachChannel) {
     EXPECT_EQ(LerpColor(Palette::Accent, Palette::Warning, 0), Palette::Accent);
-    EXPECT_EQ(LerpColor(Palette::Accent, 0, 0.1f), Hex(0x529EE5));
-    EXPECT_EQ(LerpColor(Palette::Accent, 0, 0.3f), Hex(0x407BB2));
-    EXPECT_EQ(LerpColor(Palette::Accent, 0, 0.45f), Hex(0x32608C));
-    EXPECT_EQ(LerpColor(Palette::Accent, 0, 0.6f), Hex(0x244666));
-    EXPECT_EQ(LerpColor(Hex(0x000000), Hex(0xFFFFFF), 1), Hex(0xFFFFFF));
+    EXPECT_EQ(LerpColor(Palette::Accent, 0, 0.1f), ColorFromHex(0x529EE5));
+    EXPECT_EQ(LerpColor(Palette::Accent, 0, 0.3f), ColorFromHex(0x407BB2));
+    EXPECT_EQ(LerpColor(Palette::Accent, 0, 0.45f), ColorFromHex(0x32608C));
+    EXPECT_EQ(LerpColor(Palette::Accent, 0, 0.6f), ColorFromHex(0x244666));
+    EXPECT_EQ(LerpColor(ColorFromHex(0x000000), ColorFromHex(0xFFFFFF), 1), ColorFromHex(0xFFFFFF));
 }
 
 TEST(GlowBorder, RingsAtStartFromInsideOut) {
     const auto rings = GlowRings(UiRect{0, 0, 620, 430}, 0);
     // Drawn innermost first; read from the outside in: #E55050, #935033, #715427, #666023.
-    EXPECT_EQ(rings[3].color, Hex(0xE55050));
-    EXPECT_EQ(rings[2].color, Hex(0x935033));
-    EXPECT_EQ(rings[1].color, Hex(0x715427));
-    EXPECT_EQ(rings[0].color, Hex(0x666023));
+    EXPECT_EQ(rings[3].color, ColorFromHex(0xE55050));
+    EXPECT_EQ(rings[2].color, ColorFromHex(0x935033));
+    EXPECT_EQ(rings[1].color, ColorFromHex(0x715427));
+    EXPECT_EQ(rings[0].color, ColorFromHex(0x666023));
     for (int n = 0; n < 4; ++n) {
         const int inset = 3 - n;
         EXPECT_EQ(rings[n].rect.left, inset);
@@ -64,24 +59,24 @@ TEST(GlowBorder, RingsAtStartFromInsideOut) {
         EXPECT_EQ(rings[n].corner, 18 - inset);
     }
     // The hue goes once round the circle every 6 seconds.
-    EXPECT_EQ(GlowRings(UiRect{0, 0, 620, 430}, 6000)[3].color, Hex(0xE55050));
-    EXPECT_NE(GlowRings(UiRect{0, 0, 620, 430}, 3000)[3].color, Hex(0xE55050));
+    EXPECT_EQ(GlowRings(UiRect{0, 0, 620, 430}, 6000)[3].color, ColorFromHex(0xE55050));
+    EXPECT_NE(GlowRings(UiRect{0, 0, 620, 430}, 3000)[3].color, ColorFromHex(0xE55050));
 }
 
 TEST(Signature, LetterColorsAndShadowAtStart) {
-    const Color expected[6] = {Hex(0xFF3F3F), Hex(0xFF993F), Hex(0xFFF23F),
-                               Hex(0xB2FF3F), Hex(0x59FF3F), Hex(0x3FFF7F)};
+    const Color expected[6] = {ColorFromHex(0xFF3F3F), ColorFromHex(0xFF993F), ColorFromHex(0xFFF23F),
+                               ColorFromHex(0xB2FF3F), ColorFromHex(0x59FF3F), ColorFromHex(0x3FFF7F)};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(SignatureLetterColors(0, i, 0.75f, 1.0f).letter, expected[i]) << "letter " << i;
     }
-    EXPECT_EQ(SignatureLetterColors(0, 0, 0.75f, 1.0f).shadow, Hex(0x3F0F0F));
+    EXPECT_EQ(SignatureLetterColors(0, 0, 0.75f, 1.0f).shadow, ColorFromHex(0x3F0F0F));
     // 2.4 seconds later the colours are back.
     EXPECT_EQ(SignatureLetterColors(2400, 1, 0.75f, 1.0f).letter, expected[1]);
 }
 
 TEST(Spinner, DotsRampFromBackgroundToAccentOnARadiusOfNine) {
     const auto dots = SpinnerDots(0);
-    EXPECT_EQ(dots[0].color, Hex(0x1F2C3F));
+    EXPECT_EQ(dots[0].color, ColorFromHex(0x1F2C3F));
     EXPECT_EQ(dots[7].color, Palette::Accent);
     // Angle 0 puts dot 0 straight right of the centre (60, 164); dot 7 is at 5.495 rad.
     EXPECT_EQ(dots[0].rect.left, 69 - 2);
@@ -139,8 +134,8 @@ TEST(ProgressGeometry, BandStartsLeftOfTheFillAndWrapsEvery2704MsOnAFullBar) {
     EXPECT_LT(late, kBar.left - 60 + 676);
 
     const ProgressGeometry g = ComputeProgressGeometry(kBar, 0, Palette::Accent, Palette::AccentViolet, 1.0);
-    EXPECT_EQ(g.mid, Hex(0x8A9DFA));
-    EXPECT_EQ(g.high, Hex(0xCAD2FC));
+    EXPECT_EQ(g.mid, ColorFromHex(0x8A9DFA));
+    EXPECT_EQ(g.high, ColorFromHex(0xCAD2FC));
 }
 
 TEST(ButtonLook, PrimaryGradientsOfEachAccent) {
@@ -157,10 +152,10 @@ TEST(ButtonLook, PrimaryGradientsOfEachAccent) {
         const ButtonLook plain = GetButtonLook(false, true, c.accent, true);
         const ButtonLook hovered = GetButtonLook(true, true, c.accent, true);
         EXPECT_TRUE(plain.gradient);
-        EXPECT_EQ(plain.gradientLeft, Hex(c.left));
-        EXPECT_EQ(plain.gradientRight, Hex(c.right));
-        EXPECT_EQ(hovered.gradientLeft, Hex(c.hoverLeft));
-        EXPECT_EQ(hovered.gradientRight, Hex(c.hoverRight));
+        EXPECT_EQ(plain.gradientLeft, ColorFromHex(c.left));
+        EXPECT_EQ(plain.gradientRight, ColorFromHex(c.right));
+        EXPECT_EQ(hovered.gradientLeft, ColorFromHex(c.hoverLeft));
+        EXPECT_EQ(hovered.gradientRight, ColorFromHex(c.hoverRight));
         EXPECT_EQ(plain.outline, c.accent);
         EXPECT_EQ(hovered.caption, Palette::White);
     }

@@ -13,13 +13,7 @@ constexpr int kHeight = Layout::kWindowHeight;
 
 DibCanvas::DibCanvas() {
     dc_ = CreateCompatibleDC(nullptr);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = kWidth;
-    info.bmiHeader.biHeight = -kHeight;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDown32BitInfo();
     void* bits = nullptr;
     bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     bits_ = static_cast<const uint8_t*>(bits);
@@ -53,6 +47,17 @@ bool DibCanvas::SaveArtifact(const std::string& name) const {
     CreateDirectoryA(dir.c_str(), nullptr);
     CreateDirectoryA((dir + "/ui").c_str(), nullptr);
     return WritePng(dir + "/ui/" + name + ".png", kWidth, kHeight, RgbBytes());
+}
+
+BITMAPINFO TopDown32BitInfo() {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = kWidth;
+    info.bmiHeader.biHeight = -kHeight;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
 }
 
 const UiFonts& TestFonts() {

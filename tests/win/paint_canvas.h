@@ -32,6 +32,9 @@ class DibCanvas {
     const uint8_t* bits_ = nullptr;
 };
 
+// The header of a 620 x 430 top-down bitmap of 32 bits a pixel (blue, green, red, unused).
+BITMAPINFO TopDown32BitInfo();
+
 const UiFonts& TestFonts();
 
 // Per channel the largest difference between two colours.

@@ -14,10 +14,6 @@
 
 namespace {
 
-constexpr Color Hex(uint32_t rrggbb) {
-    return Rgb(rrggbb >> 16, rrggbb >> 8, rrggbb);
-}
-
 // Near-equality for gradient pixels, which sit one pixel inside the gradient's ends.
 #define EXPECT_NEAR_COLOR(actual, expected, tolerance)            \
     EXPECT_LE(ChannelDistance((actual), (expected)), (tolerance)) \
@@ -49,14 +45,14 @@ std::vector<Scene> Scenes() {
     scenes.push_back({"0_checking", Snapshot(Checking, "Sprawdzam najnowsza wersje..."), None, Palette::Panel,
                       Palette::Panel, Palette::Border, Palette::Panel, Palette::Border});
     scenes.push_back({"1_up_to_date_close_hovered", Snapshot(UpToDate, "Masz najnowsza wersje"), CloseButton,
-                      Hex(0x3A9762), Hex(0x215638), Palette::Success, Palette::PanelHover,
+                      ColorFromHex(0x3A9762), ColorFromHex(0x215638), Palette::Success, Palette::PanelHover,
                       Palette::TextMuted});
 
     PaintSnapshot offer = Snapshot(UpdateAvailable, "Dostepna aktualizacja");
     offer.fileCount = 3;
     offer.totalBytes = 5767168;
-    scenes.push_back({"2_update_available_main_hovered", offer, MainButton, Hex(0x529EE5), Hex(0x32608C),
-                      Palette::Accent, Palette::Panel, Palette::Border});
+    scenes.push_back({"2_update_available_main_hovered", offer, MainButton, ColorFromHex(0x529EE5),
+                      ColorFromHex(0x32608C), Palette::Accent, Palette::Panel, Palette::Border});
     offer.botRunning = true;
     // Hovering a disabled button changes nothing in its look; the glyph still lights up.
     scenes.push_back({"2_update_available_bot_running", offer, CloseGlyph, Palette::Panel, Palette::Panel,
@@ -73,15 +69,15 @@ std::vector<Scene> Scenes() {
 
     PaintSnapshot updated = Snapshot(Updated, "Zaktualizowano do wersji 2.5.0");
     updated.patcherStaged = true;
-    scenes.push_back({"4_updated", updated, None, Hex(0x3A9762), Hex(0x215638), Palette::Success,
-                      Palette::Panel, Palette::Border});
+    scenes.push_back({"4_updated", updated, None, ColorFromHex(0x3A9762), ColorFromHex(0x215638),
+                      Palette::Success, Palette::Panel, Palette::Border});
 
     PaintSnapshot failed = Snapshot(Failed, "Aktualizacja nie powiodla sie");
     failed.errorDetail = "Nie udalo sie pobrac pliku data/maps/north.bin";
-    scenes.push_back({"5_failed_main_hovered", failed, MainButton, Hex(0xD9A244), Hex(0x856329),
+    scenes.push_back({"5_failed_main_hovered", failed, MainButton, ColorFromHex(0xD9A244),
+                      ColorFromHex(0x856329), Palette::Warning, Palette::Panel, Palette::Border});
+    scenes.push_back({"5_failed", failed, None, ColorFromHex(0xA97E35), ColorFromHex(0x60481E),
                       Palette::Warning, Palette::Panel, Palette::Border});
-    scenes.push_back({"5_failed", failed, None, Hex(0xA97E35), Hex(0x60481E), Palette::Warning,
-                      Palette::Panel, Palette::Border});
     return scenes;
 }
 
@@ -108,9 +104,9 @@ TEST(PaintedWindow, EveryPhaseShowsItsFontFreePixels) {
         EXPECT_NEAR_COLOR(canvas.Pixel(1, 2), Palette::Accent, 1);
         // The outermost border ring at 0 ms, along all four edges.
         for (POINT p : {POINT{300, 0}, POINT{0, 215}, POINT{619, 215}, POINT{300, 429}}) {
-            EXPECT_EQ(canvas.Pixel(p.x, p.y), Hex(0xE55050)) << p.x << "," << p.y;
+            EXPECT_EQ(canvas.Pixel(p.x, p.y), ColorFromHex(0xE55050)) << p.x << "," << p.y;
         }
-        EXPECT_EQ(canvas.Pixel(300, 1), Hex(0x935033));  // the next ring in
+        EXPECT_EQ(canvas.Pixel(300, 1), ColorFromHex(0x935033));  // the next ring in
 
         EXPECT_EQ(canvas.Pixel(40, 170), Palette::Panel);
         EXPECT_EQ(canvas.Pixel(580, 200), Palette::Panel);
@@ -119,8 +115,8 @@ TEST(PaintedWindow, EveryPhaseShowsItsFontFreePixels) {
         }
 
         if (phase == Checking) {
-            EXPECT_EQ(canvas.Pixel(66, 158), Palette::Accent);  // the spinner's leading dot at 0 ms
-            EXPECT_EQ(canvas.Pixel(67, 164), Hex(0x1F2C3F));    // and its dimmest, dot 0
+            EXPECT_EQ(canvas.Pixel(66, 158), Palette::Accent);         // the spinner's leading dot at 0 ms
+            EXPECT_EQ(canvas.Pixel(67, 164), ColorFromHex(0x1F2C3F));  // and its dimmest, dot 0
         }
         if (phase == Checking || phase == UpdateAvailable || phase == Failed) {
             EXPECT_EQ(canvas.Pixel(34, 285), Palette::Trough);
@@ -162,9 +158,9 @@ TEST(PaintedWindow, HighlightBandSlidesAlongTheFill) {
     DibCanvas canvas;
     // 640 ms: the band's centre is 160 pixels along its track, which starts at 32 - 60.
     PaintFrame(canvas.dc(), s, 640, None, TestFonts());
-    EXPECT_EQ(canvas.Pixel(132, 285), Hex(0xCAD2FC));
-    EXPECT_NEAR_COLOR(canvas.Pixel(92, 285), Hex(0x8A9DFA), 1);
-    EXPECT_NEAR_COLOR(canvas.Pixel(171, 285), Hex(0x8A9DFA), 3);
+    EXPECT_EQ(canvas.Pixel(132, 285), ColorFromHex(0xCAD2FC));
+    EXPECT_NEAR_COLOR(canvas.Pixel(92, 285), ColorFromHex(0x8A9DFA), 1);
+    EXPECT_NEAR_COLOR(canvas.Pixel(171, 285), ColorFromHex(0x8A9DFA), 3);
     EXPECT_EQ(canvas.Pixel(310, 285), Palette::Trough);  // clipped to the fill
     EXPECT_TRUE(canvas.SaveArtifact("3_downloading_band_640ms"));
 }
@@ -182,13 +178,7 @@ TEST(PaintedWindow, ScreenCompatibleBitmapGivesTheSamePixels) {
     PaintFrame(memory, s, 1234, MainButton, TestFonts());
     SelectObject(memory, previous);
 
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = 620;
-    info.bmiHeader.biHeight = -430;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDown32BitInfo();
     std::vector<uint32_t> screenPixels(620 * 430);
     EXPECT_EQ(GetDIBits(memory, bitmap, 0, 430, screenPixels.data(), &info, DIB_RGB_COLORS), 430);
     DeleteObject(bitmap);
