@@ -35,7 +35,10 @@ bool ManifestPathUnderRoot(std::string& relative, std::string& error) {
     const std::u16string wide = BuildManifestPath();
     relative.clear();
     for (char16_t c : wide) {
-        if (c == 0 || c > 0x7E) {
+        if (c == 0) {
+            break;  // the path ends at the first zero unit
+        }
+        if (c > 0x7E) {
             error = "the built-in manifest path is not plain ASCII";
             return false;
         }
@@ -119,8 +122,11 @@ int RunStage(const Args& argv, CommandIo& io) {
     if (!ParseArgs(argv, {"release-dir", "signed", "out", "public"}, args, error)) {
         return UsageError(io, cmd, error);
     }
+    std::string manifestRelative;
+    std::string pathError;
+    const bool havePath = ManifestPathUnderRoot(manifestRelative, pathError);
     if (args.help) {
-        io.out << kStageHelp;
+        io.out << kStageHelp << "The manifest path of this build: ROOT/" << manifestRelative << "\n";
         return 0;
     }
     if (!SingleValue(args, "release-dir", true, releaseDir, error) ||
@@ -147,9 +153,8 @@ int RunStage(const Args& argv, CommandIo& io) {
     for (std::string& p : problems) {
         p = signedPath + ": " + p;
     }
-    std::string manifestRelative;
-    if (!ManifestPathUnderRoot(manifestRelative, error)) {
-        problems.push_back(error);
+    if (!havePath) {
+        problems.push_back(pathError);
     }
     const ReleaseManifest& m = loaded.manifest;
     const fs::path versionDir = fs::path(root) / "download" / m.version;
