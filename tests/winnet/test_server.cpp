@@ -120,6 +120,10 @@ std::string FullDiskDir() {
     return StateDir() + "\\full";
 }
 
+std::string ReadOnlyScratchDir() {
+    return StateDir() + "\\readonly";
+}
+
 std::string ManifestPath() {
     const std::u16string wide = BuildManifestPath();
     return std::string(wide.begin(), wide.end());

@@ -46,6 +46,9 @@ std::string RootDir();
 std::string ScratchDir();
 // A directory on a 64 KiB file system: writing more than that fails as on a full disk.
 std::string FullDiskDir();
+// ScratchDir() seen through a read-only mount: what a test lays out in the scratch
+// directory can be read here, and every write here fails.
+std::string ReadOnlyScratchDir();
 // The manifest path of the program, narrow ("/vlr/latest.txt").
 std::string ManifestPath();
 

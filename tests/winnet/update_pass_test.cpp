@@ -2,37 +2,21 @@
 // files in a scratch installation folder, with the stand-in bot as the running program.
 #include <windows.h>
 
-#include <bcrypt.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "pass_driver.h"
 #include "test_server.h"
 #include "tests/win/test_bot.h"
 #include "update/updater_state.h"
 
-#ifndef BCRYPT_SHA256_ALG_HANDLE
-#define BCRYPT_SHA256_ALG_HANDLE ((BCRYPT_ALG_HANDLE)0x00000041)
-#endif
-
+using namespace pass_driver;
 using namespace testbot;
 
 namespace {
 
 const char kVersion[] = "2.6.0.1";
-
-std::string Sha256Hex(const std::string& data) {
-    UCHAR digest[32];
-    BCryptHash(BCRYPT_SHA256_ALG_HANDLE, nullptr, 0, reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())),
-               static_cast<ULONG>(data.size()), digest, sizeof(digest));
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (UCHAR byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
-}
 
 struct Entry {
     std::string name;  // as the manifest writes it
@@ -49,72 +33,6 @@ void ServeRelease(const std::vector<Entry>& entries) {
         test_server::PutFile(std::string("download/") + kVersion + "/" + e.name, e.content);
     }
     test_server::ServeSignedManifest(text);
-}
-
-std::vector<std::string> DownloadRequests() {
-    std::vector<std::string> paths;
-    for (const auto& request : test_server::Requests()) {
-        if (request.path.rfind("/download/", 0) == 0) {
-            paths.push_back(request.path.substr(request.path.find('/', 10) + 1));
-        }
-    }
-    return paths;
-}
-
-void ClearRequestLog() {
-    std::ofstream(test_server::StateDir() + "\\requests.jsonl", std::ios::trunc);
-}
-
-struct Snapshot {
-    int32_t phase;
-    std::string installedVersion, latestVersion, releaseNotes, statusText, currentFile, errorDetail;
-    int64_t totalBytes, doneBytes;
-    int32_t fileCount, fileIndex;
-    bool botRunning, patcherStaged;
-};
-
-Snapshot Read() {
-    std::lock_guard<std::mutex> lock(State.mutex);
-    return {State.phase,        State.installedVersion, State.latestVersion, State.releaseNotes,
-            State.statusText,   State.currentFile,      State.errorDetail,   State.totalBytes,
-            State.doneBytes,    State.fileCount,        State.fileIndex,     State.botRunning,
-            State.patcherStaged};
-}
-
-bool PassOver() {
-    const int32_t phase = Read().phase;
-    return phase == UpToDate || phase == Updated || phase == Failed;
-}
-
-// Ends a pass that a failed test left waiting, so that the thread can be joined.
-void FinishPass() {
-    if (WorkerThread.joinable()) {
-        AutoMode = true;
-        InstallConfirmed = true;
-        WaitFor(PassOver, 30000);
-        WorkerThread.join();
-    }
-    AutoMode = false;
-}
-
-// Starts a pass as the window does and waits for its end; `confirm` presses the main
-// button once the update is offered (the worker waits for it outside auto mode).
-bool RunPass(bool confirm = true) {
-    {
-        std::lock_guard<std::mutex> lock(State.mutex);
-        State.phase = Checking;
-    }
-    StartWorker();
-    const bool ended = WaitFor(
-        [&] {
-            if (confirm && Read().phase == UpdateAvailable) {
-                InstallConfirmed = true;
-            }
-            return PassOver();
-        },
-        60000);
-    FinishPass();
-    return ended;
 }
 
 class UpdatePassTest : public ServerTest {

@@ -1,0 +1,491 @@
+// The fault matrix: whole update passes (real WinHTTP, real files) against a server or an
+// installation folder that fails in one way per row. Each row must end in its phase with its
+// message, leave only whole files (each with its old or its new content) and no ".download"
+// file, and a pass against the mended server must then complete.
+//
+// Wine's WinHTTP is not Windows' in three ways that rows meet (each row names its own):
+//  - a connection closed in the middle of a body reads as a normal end, so a cut manifest
+//    fails on its signature and a cut file on its digest, where Windows reports
+//    "przerwane pobieranie";
+//  - a stall in the middle of a body fails the read after the receive time-out, as on
+//    Windows (12 s for the manifest, 60 s for a file);
+//  - a stall before the response headers lasts until the server closes the connection
+//    (Windows gives up after the receive time-out).
+// The server closes every stall itself after its "hold" (tests/fixtures/update_server.py).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "net/https_client.h"
+#include "net/server_address.h"
+#include "pass_driver.h"
+#include "test_server.h"
+
+using namespace pass_driver;
+using test_server::SetRule;
+using testbot::ReadText;
+using testbot::WaitFor;
+using testbot::WriteText;
+
+namespace {
+
+const char kVersion[] = "3.1.0";
+const char kFailed[] = "Aktualizacja nie powiodla sie";
+const char kSecond[] = "data/b dat.bin";  // the file the download rows break
+const std::string kSecondPath = std::string("/download/") + kVersion + "/data/b%20dat.bin";
+
+// Bytes that differ from any other seed at almost every position, so that a cut or a
+// mixed file can never pass for a whole one.
+std::string Pattern(int seed, size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((seed * 131 + i * 7 + i / 251) & 0xFF);
+    }
+    return bytes;
+}
+
+struct ReleaseFile {
+    std::string name;
+    bool installed;  // whether the old installation has the file
+    std::string oldContent;
+    std::string newContent;
+};
+
+// The old installation and the release: two changed files (more than one 64 KiB block
+// each, the second with a blank and a folder), a new file and an unchanged one.
+const std::vector<ReleaseFile>& Release() {
+    static const std::vector<ReleaseFile> files = {
+        {"a.dat", true, Pattern(1, 70000), Pattern(2, 90000)},
+        {kSecond, true, Pattern(3, 150000), Pattern(4, 200000)},
+        {"c.txt", false, "", "nowy plik\n"},
+        {"same.txt", true, "bez zmian\n", "bez zmian\n"},
+    };
+    return files;
+}
+
+std::string ManifestText(const std::string& lineEnd = "\n") {
+    std::string text = "VLR1" + lineEnd + "version=" + kVersion + lineEnd + "notes=Poprawki" + lineEnd;
+    for (const ReleaseFile& f : Release()) {
+        text += "file=" + f.name + "|" + std::to_string(f.newContent.size()) + "|" + Sha256Hex(f.newContent) +
+                "|0" + lineEnd;
+    }
+    return text;
+}
+
+// The healthy server: the signed manifest and every file of the release.
+void ServeRelease() {
+    test_server::Reset();
+    for (const ReleaseFile& f : Release()) {
+        test_server::PutFile(std::string("download/") + kVersion + "/" + f.name, f.newContent);
+    }
+    test_server::ServeSignedManifest(ManifestText());
+}
+
+// The manifest text with a genuine signature of the build's key, but over another text.
+void ServeTamperedManifest() {
+    std::string body;
+    std::string error;
+    const uint32_t status = HttpsFetch(
+        BuildManifestPath(), std::string(),
+        [&body](const uint8_t* data, uint32_t count) {
+            body.append(reinterpret_cast<const char*>(data), count);
+            return true;
+        },
+        error, 12000);
+    ASSERT_EQ(status, 200u) << error;
+    const size_t sig = body.find("\nsig=");
+    ASSERT_NE(sig, std::string::npos);
+    std::string tampered = body.substr(0, sig + 1);
+    tampered.replace(tampered.find("notes=Poprawki"), 14, "notes=Poprawka");
+    test_server::PutFile(test_server::ManifestPath().substr(1), tampered + body.substr(sig + 1));
+    test_server::SetRule(test_server::ManifestPath(), "status=200");
+}
+
+// A correctly signed manifest of 600,000 bytes: the release and notes that fill the rest.
+void ServeOversizedManifest() {
+    std::string text = ManifestText();
+    const size_t signatureLine = 4 + 128 + 1;
+    text += "notes=" + std::string(600000 - signatureLine - text.size() - 7, 'n') + "\n";
+    ASSERT_EQ(text.size() + signatureLine, 600000u);
+    test_server::ServeSignedManifest(text);
+}
+
+void ServeCrLfManifest() {
+    test_server::ServeSignedManifest(ManifestText("\r\n"));
+}
+
+// Every file below `dir`: relative name with "/" -> content.
+std::map<std::string, std::string> FolderFiles(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+        if (e.is_regular_file()) {
+            std::string name = std::filesystem::relative(e.path(), dir).generic_string();
+            files[name] = ReadText(e.path().string());
+        }
+    }
+    return files;
+}
+
+// The folder holds exactly `expected` (relative name -> content): nothing else, no
+// ".download" file, no file cut short or mixed.
+void ExpectFolderHolds(const std::string& dir, const std::map<std::string, std::string>& expected) {
+    const auto found = FolderFiles(dir);
+    for (const auto& [name, content] : found) {
+        const auto it = expected.find(name);
+        if (it == expected.end()) {
+            ADD_FAILURE() << "unexpected file " << name << " (" << content.size() << " bytes)";
+        } else if (content != it->second) {
+            ADD_FAILURE() << name << ": " << content.size() << " bytes, not the expected whole "
+                          << it->second.size();
+        }
+    }
+    for (const auto& [name, content] : expected) {
+        EXPECT_TRUE(found.count(name)) << name << " is missing";
+    }
+}
+
+// The release's files: `updated` ones with their new content, the others as they were
+// before (or absent if they were).
+void ExpectWholeFiles(const std::string& dir, const std::vector<std::string>& updated) {
+    std::map<std::string, std::string> expected;
+    for (const ReleaseFile& f : Release()) {
+        if (std::find(updated.begin(), updated.end(), f.name) != updated.end()) {
+            expected[f.name] = f.newContent;
+        } else if (f.installed) {
+            expected[f.name] = f.oldContent;
+        }
+    }
+    ExpectFolderHolds(dir, expected);
+}
+
+std::vector<std::string> AllNames() {
+    std::vector<std::string> names;
+    for (const ReleaseFile& f : Release()) {
+        names.push_back(f.name);
+    }
+    return names;
+}
+
+void LayOutOldInstallation(const std::string& dir) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    std::filesystem::create_directories(dir + "data");
+    for (const ReleaseFile& f : Release()) {
+        if (f.installed) {
+            ASSERT_TRUE(
+                WriteText(dir + std::filesystem::path(f.name).make_preferred().string(), f.oldContent));
+        }
+    }
+}
+
+// A second process that holds `path` open for reading, sharing reads only, as a program
+// that reads a data file does: the file cannot be replaced while it is held. It is this
+// test program again, running the holder below (not a test of its own).
+class FileHolder {
+  public:
+    explicit FileHolder(const std::string& path) {
+        ready_ = test_server::ScratchDir() + "\\holder.ready";
+        release_ = test_server::ScratchDir() + "\\holder.release";
+        DeleteFileA(ready_.c_str());
+        DeleteFileA(release_.c_str());
+        char exe[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, exe, MAX_PATH);
+        std::string commandLine = std::string("\"") + exe +
+                                  "\" --gtest_also_run_disabled_tests "
+                                  "--gtest_filter=FaultMatrixHolder.DISABLED_HoldsAFileUntilReleased";
+        SetEnvironmentVariableA("VORLANE_HOLD_FILE", path.c_str());
+        SetEnvironmentVariableA("VORLANE_HOLD_READY", ready_.c_str());
+        SetEnvironmentVariableA("VORLANE_HOLD_RELEASE", release_.c_str());
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (CreateProcessA(exe, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                           &info_)) {
+            holding_ = WaitFor([this] { return testbot::Exists(ready_); }, 20000);
+        }
+    }
+    ~FileHolder() { Release(); }
+    bool Holding() const { return holding_; }
+    // Lets go of the file and waits for the process to end.
+    bool Release() {
+        if (!info_.hProcess) {
+            return true;
+        }
+        WriteText(release_, "");
+        const bool ended = WaitForSingleObject(info_.hProcess, 20000) == WAIT_OBJECT_0;
+        if (!ended) {
+            TerminateProcess(info_.hProcess, 99);
+            WaitForSingleObject(info_.hProcess, 5000);
+        }
+        CloseHandle(info_.hProcess);
+        CloseHandle(info_.hThread);
+        info_ = {};
+        return ended;
+    }
+
+  private:
+    std::string ready_, release_;
+    PROCESS_INFORMATION info_ = {};
+    bool holding_ = false;
+};
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// One row of the matrix: how to break the server (after the healthy release is served)
+// or the folder, and what the failed pass must show.
+struct FaultRow {
+    const char* name;
+    std::function<void()> breakServer;
+    std::string detail;                // "{dir}" stands for the installation folder
+    std::vector<std::string> updated;  // files that the failed pass has already replaced
+    enum Folder { Writable, ReadOnly, SecondFileHeld } folder = Writable;
+    DWORD atLeastMs = 0;  // a time-out row must not end before its time-out
+};
+
+const std::vector<FaultRow>& Rows() {
+    const std::string manifest = test_server::ManifestPath();
+    static const std::vector<FaultRow> rows = {
+        {"ManifestNotFound",
+         [=] { SetRule(manifest, "status=404"); },
+         "Serwer aktualizacji: brak wydania na serwerze (HTTP 404)",
+         {}},
+        {"ManifestServerError",
+         [=] { SetRule(manifest, "status=500"); },
+         "Serwer aktualizacji: brak wydania na serwerze (HTTP 500)",
+         {}},
+        {"ManifestEmpty",
+         [=] { SetRule(manifest, "body=empty"); },
+         "Serwer aktualizacji: manifest bez podpisu",
+         {}},
+        // Wine: the cut reads as the end of the body. Windows: "przerwane pobieranie".
+        {"ManifestCut",
+         [=] { SetRule(manifest, "sign=dev cut=120"); },
+         "Serwer aktualizacji: manifest bez podpisu",
+         {}},
+        // Fails after the manifest's 12 s receive time-out; the server would hold 16 s.
+        {"ManifestStalledInTheBody",
+         [=] { SetRule(manifest, "sign=dev stall=120 hold=16"); },
+         "Serwer aktualizacji: przerwane pobieranie",
+         {},
+         FaultRow::Writable,
+         11500},
+        // Wine waits until the server closes (after 4 s here) and then has no response.
+        // Windows gives up after the 12 s receive time-out: "blad sieci 12002".
+        {"ManifestStalledBeforeTheHeaders",
+         [=] { SetRule(manifest, "stall=headers hold=4"); },
+         "Serwer aktualizacji: blad sieci 12152",
+         {}},
+        {"ManifestOf600000Bytes", ServeOversizedManifest, "Serwer aktualizacji: manifest bez podpisu", {}},
+        {"ManifestTampered",
+         ServeTamperedManifest,
+         "Serwer aktualizacji: podpis manifestu sie nie zgadza",
+         {}},
+        {"ManifestSignedByAnotherKey",
+         [=] { SetRule(manifest, "sign=other"); },
+         "Serwer aktualizacji: podpis manifestu sie nie zgadza",
+         {}},
+        {"ManifestWithCrLfLines", ServeCrLfManifest, "Serwer aktualizacji: nieznany format manifestu", {}},
+
+        {"FileNotFound",
+         [] { SetRule(kSecondPath, "status=404"); },
+         "HTTP 404 przy data/b dat.bin",
+         {"a.dat"}},
+        // Wine: the cut reads as the end of the body; the digest catches it. Windows:
+        // "przerwane pobieranie".
+        {"FileCutInTheBody",
+         [] { SetRule(kSecondPath, "cut=100000"); },
+         "Plik data/b dat.bin jest uszkodzony (zla suma kontrolna)",
+         {"a.dat"}},
+        {"FileWithWrongContent",
+         [] {
+             test_server::PutFile(std::string("download/") + kVersion + "/" + kSecond, Pattern(5, 200000));
+         },
+         "Plik data/b dat.bin jest uszkodzony (zla suma kontrolna)",
+         {"a.dat"}},
+        // A stall that the server ends by closing after 3 s, well within the 60 s receive
+        // time-out: under Wine a cut like the one above, caught by the digest.
+        {"FileStalledUntilTheServerCloses",
+         [] { SetRule(kSecondPath, "stall=100000 hold=3"); },
+         "Plik data/b dat.bin jest uszkodzony (zla suma kontrolna)",
+         {"a.dat"}},
+        // The one slow row: the server holds the stall for 75 s, the read fails after the
+        // file's 60 s receive time-out.
+        {"FileStalledPastTheReceiveTimeout",
+         [] { SetRule(kSecondPath, "stall=100000 hold=75"); },
+         "przerwane pobieranie",
+         {"a.dat"},
+         FaultRow::Writable,
+         59500},
+        // Wine waits until the server closes (after 4 s); Windows: "blad sieci 12002" after 60 s.
+        {"FileStalledBeforeTheHeaders",
+         [] { SetRule(kSecondPath, "stall=headers hold=4"); },
+         "blad sieci 12152",
+         {"a.dat"}},
+
+        {"ReadOnlyFolder", [] {}, "nie moge zapisac {dir}a.dat.download", {}, FaultRow::ReadOnly},
+        {"SecondFileHeldByAnotherProcess",
+         [] {},
+         "Nie moge zapisac data/b dat.bin (plik otwarty?)",
+         {"a.dat"},
+         FaultRow::SecondFileHeld},
+    };
+    return rows;
+}
+
+class FaultMatrixPassTest : public ServerTest {
+  protected:
+    void TearDown() override { FinishPass(); }
+};
+
+class FaultMatrixTest : public FaultMatrixPassTest, public ::testing::WithParamInterface<size_t> {};
+
+}  // namespace
+
+TEST_P(FaultMatrixTest, FailsInItsPhaseWithItsMessageAndARetryCompletes) {
+    const FaultRow& row = Rows()[GetParam()];
+    const std::string writable = test_server::ScratchDir() + "\\" + row.name + "\\";
+    LayOutOldInstallation(writable);
+    InstallDir = row.folder == FaultRow::ReadOnly ? test_server::ReadOnlyScratchDir() + "\\" + row.name + "\\"
+                                                  : writable;
+    std::unique_ptr<FileHolder> holder;
+    if (row.folder == FaultRow::SecondFileHeld) {
+        holder = std::make_unique<FileHolder>(InstallDir + "data\\b dat.bin");
+        ASSERT_TRUE(holder->Holding());
+    }
+    ServeRelease();
+    row.breakServer();
+
+    const DWORD start = GetTickCount();
+    ASSERT_TRUE(RunPass(true, 90000));
+    const DWORD elapsed = GetTickCount() - start;
+    std::string detail = row.detail;
+    if (detail.find("{dir}") != std::string::npos) {
+        detail.replace(detail.find("{dir}"), 5, InstallDir);
+    }
+    Snapshot s = Read();
+    EXPECT_EQ(s.phase, Failed);
+    EXPECT_EQ(s.statusText, kFailed);
+    EXPECT_EQ(s.errorDetail, detail);
+    EXPECT_EQ(s.fileIndex, static_cast<int32_t>(row.updated.size()));
+    ExpectWholeFiles(writable, row.updated);
+    EXPECT_GE(elapsed, row.atLeastMs);
+
+    // Mended: the healthy server, the writable folder, the file let go.
+    if (holder) {
+        ASSERT_TRUE(holder->Release());
+    }
+    InstallDir = writable;
+    ServeRelease();
+    ASSERT_TRUE(RunPass());
+    s = Read();
+    EXPECT_EQ(s.phase, Updated);
+    EXPECT_EQ(s.statusText, std::string("Zaktualizowano do wersji ") + kVersion);
+    EXPECT_EQ(s.errorDetail, "");
+    EXPECT_EQ(s.fileIndex, s.fileCount);
+    EXPECT_EQ(s.doneBytes, s.totalBytes);
+    ExpectWholeFiles(writable, AllNames());
+    // Only what the failed pass did not finish is fetched again.
+    EXPECT_EQ(DownloadRequests().size(), 3 - row.updated.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows,
+                         FaultMatrixTest,
+                         ::testing::Range<size_t>(0, Rows().size()),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             return Rows()[info.param].name;
+                         });
+
+// What a pass killed in Downloading leaves: the temporary file of the file it was fetching,
+// cut anywhere, or whole but not yet moved. The next pass truncates and replaces each one.
+TEST_F(FaultMatrixPassTest, TemporaryFilesOfAKilledPassAreReplacedByTheNextPass) {
+    InstallDir = test_server::ScratchDir() + "\\KilledPass\\";
+    LayOutOldInstallation(InstallDir);
+    const std::string a = Release()[0].newContent;
+    ASSERT_TRUE(WriteText(InstallDir + "a.dat.download", a.substr(0, 65536)));  // cut at a block
+    ASSERT_TRUE(
+        WriteText(InstallDir + "data\\b dat.bin.download", Pattern(9, 300000)));  // longer than the file
+    ASSERT_TRUE(WriteText(InstallDir + "c.txt.download", "nowy plik\n"));         // whole, not moved
+    ServeRelease();
+    ASSERT_TRUE(RunPass());
+    const Snapshot s = Read();
+    EXPECT_EQ(s.phase, Updated);
+    EXPECT_EQ(s.errorDetail, "");
+    EXPECT_EQ(s.fileIndex, 3);
+    ExpectWholeFiles(InstallDir, AllNames());
+}
+
+// A valid manifest of a thousand files in ten folders, fetched one request each. A fault at
+// the 651st stops the pass there with 650 whole files in place; the retry fetches the rest,
+// and a third pass hashes all thousand and finds them current.
+TEST_F(FaultMatrixPassTest, AThousandFileReleaseStopsAtItsFaultAndIsCompletedByTheRetry) {
+    InstallDir = test_server::ScratchDir() + "\\Thousand\\";
+    std::filesystem::create_directories(InstallDir);
+    std::map<std::string, std::string> release;
+    std::string text = std::string("VLR1\nversion=") + kVersion + "\nnotes=Tysiac plikow\n";
+    std::vector<std::string> names;
+    for (int i = 0; i < 1000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "data/%d/f%04d.bin", i / 100, i);
+        const std::string content = Pattern(i, 100 + i % 57);
+        release[name] = content;
+        names.push_back(name);
+        text += std::string("file=") + name + "|" + std::to_string(content.size()) + "|" +
+                Sha256Hex(content) + "|0\n";
+        test_server::PutFile(std::string("download/") + kVersion + "/" + name, content);
+    }
+    test_server::ServeSignedManifest(text);
+    test_server::SetRule(std::string("/download/") + kVersion + "/data/6/f0650.bin", "status=404");
+
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(RunPass(true, 600000));
+    const DWORD failedMs = GetTickCount() - start;
+    Snapshot s = Read();
+    EXPECT_EQ(s.phase, Failed);
+    EXPECT_EQ(s.errorDetail, "HTTP 404 przy data/6/f0650.bin");
+    EXPECT_EQ(s.fileCount, 1000);
+    EXPECT_EQ(s.fileIndex, 650);
+    std::map<std::string, std::string> first(release.begin(), release.find(names[650]));
+    ExpectFolderHolds(InstallDir, first);
+
+    test_server::SetRule(std::string("/download/") + kVersion + "/data/6/f0650.bin", "status=200");
+    ClearRequestLog();
+    start = GetTickCount();
+    ASSERT_TRUE(RunPass(true, 600000));
+    const DWORD retryMs = GetTickCount() - start;
+    s = Read();
+    EXPECT_EQ(s.phase, Updated);
+    EXPECT_EQ(s.fileCount, 350);
+    EXPECT_EQ(s.fileIndex, 350);
+    EXPECT_EQ(DownloadRequests().size(), 350u);
+    ExpectFolderHolds(InstallDir, release);
+
+    start = GetTickCount();
+    ASSERT_TRUE(RunPass(false, 600000));
+    const DWORD checkMs = GetTickCount() - start;
+    EXPECT_EQ(Read().phase, UpToDate);
+    std::printf("thousand files: 650 fetched and failed in %lu ms, 350 in %lu ms, all checked in %lu ms\n",
+                static_cast<unsigned long>(failedMs), static_cast<unsigned long>(retryMs),
+                static_cast<unsigned long>(checkMs));
+}
+
+// Not a test: the second process of FileHolder, started by it with the environment that
+// names the file and the two marker files. Holds the file for at most 60 s.
+TEST(FaultMatrixHolder, DISABLED_HoldsAFileUntilReleased) {
+    HANDLE file = CreateFileA(Env("VORLANE_HOLD_FILE").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    WriteText(Env("VORLANE_HOLD_READY"), "");
+    const std::string release = Env("VORLANE_HOLD_RELEASE");
+    EXPECT_TRUE(WaitFor([&] { return testbot::Exists(release); }, 60000));
+    CloseHandle(file);
+}
