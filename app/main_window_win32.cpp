@@ -26,11 +26,6 @@ int32_t LastTimerPhase = -1;
 uint32_t PhaseSinceTick = 0;
 int32_t AutoRetryCount = 0;
 
-int32_t ReadPhase() {
-    std::lock_guard<std::mutex> lock(State.mutex);
-    return State.phase;
-}
-
 void CloseRequest(HWND window) {
     if (CanClose()) {
         DestroyWindow(window);

@@ -29,7 +29,11 @@ MainButtonStep ReadMainButtonStep() {
     return DecideMainButton(phase, botRunning);
 }
 
-bool CanClose() {
+int32_t ReadPhase() {
     std::lock_guard<std::mutex> lock(State.mutex);
-    return State.phase != Downloading;
+    return State.phase;
+}
+
+bool CanClose() {
+    return ReadPhase() != Downloading;
 }

@@ -14,5 +14,8 @@ MainButtonStep DecideMainButton(int32_t phase, bool botRunning);
 // Copies the phase and botRunning under the lock and decides on the copy.
 MainButtonStep ReadMainButtonStep();
 
+// The shared phase, copied under the lock.
+int32_t ReadPhase();
+
 // A close request is refused while files are being replaced, so that no file is left half done.
 bool CanClose();

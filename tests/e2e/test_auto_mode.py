@@ -25,9 +25,11 @@ class AutoModeTest(unittest.TestCase):
             seen = time.monotonic()
             self.assertTrue(session.wait_gone(10))
             shown = time.monotonic() - seen
-            # Seen a frame or a screenshot late, gone within a screenshot's time of closing.
+            # Seen a frame or a screenshot late; the window closes once the bot's launch
+            # (ShellExecuteA, a second or two under Wine on a busy machine) has returned.
+            print("closed %.1f s after UpToDate was seen" % shown)
             self.assertGreater(shown, 1.0)
-            self.assertLess(shown, 3.0)
+            self.assertLess(shown, 6.0)
             self.assertEqual(wd.wait_exit(proc, 15), 0)
             self.assertTrue(wd.wait_for(lambda: wd.read_runs(folder), 20), "the bot was not started")
             self.assertIn(" 2.5.17.3 ", wd.read_runs(folder)[0])
@@ -40,17 +42,18 @@ class AutoModeTest(unittest.TestCase):
             proc = session.start(os.path.join(folder, "VorlanePatcher.exe"), "--auto", timeout=200)
             window = session.find_window()
             self.assertIsNotNone(window)
-            self.assertEqual(session.wait_phase(window, wd.FAILED, 30, save_as="failed"), wd.FAILED)
 
-            # When each manifest request arrives, until the window closes (about 75 s).
+            # When each manifest request arrives, until the window closes (about 75 s); the
+            # failed window is photographed after the first and the second request.
             arrivals = []
             deadline = time.monotonic() + 120
             while session.window_exists() and time.monotonic() < deadline:
                 count = len(release.requests(MANIFEST_PATH))
                 while len(arrivals) < count:
                     arrivals.append(time.monotonic())
-                if len(arrivals) == 2 and not os.path.exists(os.path.join(session.artifacts, "failed_again.png")):
-                    session.wait_phase(window, wd.FAILED, 5, save_as="failed_again")
+                    name = {1: "failed", 2: "failed_again"}.get(len(arrivals))
+                    if name:
+                        self.assertEqual(session.wait_phase(window, wd.FAILED, 5, save_as=name), wd.FAILED)
                 time.sleep(0.1)
             closed = time.monotonic()
             self.assertFalse(session.window_exists(), "the window stayed open")
