@@ -22,7 +22,8 @@ BIG = bytes((i * 7 + i // 251) & 0xFF for i in range(256 * 1024))
 def release_with_new_bot(slow=False):
     release = wd.Release(NEW_VERSION).add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT))
     release.add("data/big.bin", BIG)
-    rules = ["/download/%s/data/big.bin trickle=4096:250" % NEW_VERSION] if slow else []
+    # The manifest comes 2.5 s late, so that the window is seen checking.
+    rules = ["/download/%s/data/big.bin trickle=4096:250" % NEW_VERSION, "/vlr/latest.txt delay=2500"] if slow else []
     return release.publish(*rules)
 
 
@@ -34,6 +35,8 @@ class ManualModeTest(unittest.TestCase):
             proc = session.start(os.path.join(folder, "VorlanePatcher.exe"))
             window = session.find_window()
             self.assertIsNotNone(window)
+            self.assertEqual(session.wait_phase(window, wd.CHECKING, 10, save_as="0_checking"), wd.CHECKING)
+            session.key(window, "Return")  # nothing to confirm yet
             self.assertEqual(session.wait_phase(window, wd.OFFERED, 30, save_as="1_update_available"), wd.OFFERED)
             self.assertEqual(release.requests("/download/"), [], "downloads before the confirmation")
 
