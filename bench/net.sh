@@ -29,7 +29,8 @@ cat "$data/digest.bin" "$root/download/bench/file256.bin" >/dev/null  # into the
 
 echo "== SHA-256 of a cached 512 MiB file"
 for r in $(seq 1 "$rounds"); do
-    /usr/bin/time -f "round $r: sha256sum (native) %e s wall, %U+%S s CPU" sha256sum "$data/digest.bin" >/dev/null
+    TIMEFORMAT="round $r: sha256sum (native) %R s wall, %U+%S s CPU"
+    time sha256sum "$data/digest.bin" >/dev/null
 done
 wine_path() { echo "Z:$(echo "$1" | tr / '\\')"; }
 WINE_TIMEOUT=900 "$here/../scripts/wine-run.sh" "$exe" digest "$(wine_path "$data/digest.bin")" "$rounds"
@@ -41,8 +42,8 @@ set -euo pipefail
 exe=$1 out=$2 rounds=$3
 wine_path() { echo "Z:$(echo "$1" | tr / '\\')"; }
 for r in $(seq 1 "$rounds"); do
-    curl -sS -o "$out/curl.bin" -w "round $r: curl (native) %{time_total} s, %{speed_download} B/s\n" \
-        "https://$VORLANE_UPDATE_HOST/download/bench/file256.bin"
+    TIMEFORMAT="round $r: curl (native) %R s wall, %U+%S s CPU"
+    time curl -sS -o "$out/curl.bin" "https://$VORLANE_UPDATE_HOST/download/bench/file256.bin"
     rm -f "$out/curl.bin"
 done
 timeout 900 wine "$exe" download bench file256.bin "$(wine_path "$out/file256.bin.download")" "$rounds"
