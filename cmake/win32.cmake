@@ -42,7 +42,7 @@ foreach(suite win winnet winui)
     add_dependencies(${suite}_tests wycheproof_lines signed_vectors)
     # Unix paths of the build are reached through Wine's Z: drive.
     target_compile_definitions(${suite}_tests PRIVATE
-        VORLANE_WYCHEPROOF_LINES="Z:${WYCHEPROOF_LINES}" VORLANE_SIGNED_VECTORS="Z:${SIGNED_VECTORS}" VORLANE_BUILD_DIR_WINE="Z:${CMAKE_BINARY_DIR}")
+        VORLANE_WYCHEPROOF_LINES="Z:${WYCHEPROOF_LINES}" VORLANE_SIGNED_VECTORS="Z:${SIGNED_VECTORS}" VORLANE_BUILD_DIR_WINE="Z:${CMAKE_BINARY_DIR}" VORLANE_SOURCE_DIR_WINE="Z:${CMAKE_SOURCE_DIR}")
     target_link_libraries(${suite}_tests PRIVATE vorlane_core gtest gtest_main)
     set_target_properties(${suite}_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     set(runner ${CMAKE_SOURCE_DIR}/tests/${suite}/run.sh)
