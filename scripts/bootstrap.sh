@@ -10,6 +10,8 @@ packages=(
     nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686
 )
 
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -17,13 +19,11 @@ for p in "${packages[@]}"; do
     fi
 done
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 echo "bootstrap: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq

@@ -1,12 +1,111 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and says what was built. (The watched local
-# update run grows here as the end-to-end pieces land.)
+# The whole road of an update on this machine, to watch: installs what is missing, builds
+# both trees, makes a demo installation (the test bot 2.5.17.3 and a few data files) and a
+# demo release (bot 2.6.0.1, changed and new files, a new VorlanePatcher.exe), signs and
+# stages it with vorlane-release as a publisher does, serves it with nginx over TLS as the
+# update host inside a private network namespace, and runs VorlanePatcher.exe --auto under
+# Wine: on your display when DISPLAY is set, else on a private Xvfb. A second run shows
+# the up-to-date path. Everything it makes lies in build/demo/; nothing stays running.
+# Run it as root or as a user with sudo (the namespace and port 443 need root).
+#
+#   bash scripts/demo.sh [--manual]     --manual: no "--auto", you click through the window
+# To work on the demo beside other builds: VORLANE_DEMO_HOST_DIR, VORLANE_DEMO_WIN32_DIR and
+# VORLANE_DEMO_DIR name other build trees and another demo folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source_dir=$PWD
+manual=()
+case "${1:-}" in
+--manual) manual=(--manual) ;;
+"") ;;
+*) sed -n '11,11p' "$0" >&2; exit 2 ;;
+esac
+if [ ${#manual[@]} -gt 0 ] && [ -z "${DISPLAY:-}" ]; then
+    echo "demo: --manual needs a display to click on (DISPLAY is not set)" >&2
+    exit 2
+fi
+# The namespace and port 443 need root; the program and its files stay the caller's.
+as_root=() as_caller=()
+if [ "$(id -u)" -ne 0 ]; then
+    as_root=(sudo)
+    as_caller=(setpriv --reuid "$(id -u)" --regid "$(id -g)" --init-groups env HOME="$HOME" USER="$(id -un)")
+fi
+started=$(date +%s)
+step() { printf '\n== %s (%d s)\n' "$1" $(($(date +%s) - started)); }
+
+host_tree=${VORLANE_DEMO_HOST_DIR:-$source_dir/build/host}
+win=${VORLANE_DEMO_WIN32_DIR:-$source_dir/build/win32}
+demo=${VORLANE_DEMO_DIR:-$source_dir/build/demo}
+tool=$host_tree/vorlane-release
+key=$source_dir/build/devkey
+echo "Everything the demo makes goes to $demo (the build trees aside)."
+# The Wine prefix is kept from an earlier demo (it takes half a minute to make); the rest is new.
+if [ -d "$demo" ]; then
+    find "$demo" -mindepth 1 -maxdepth 1 ! -name wineprefix -exec "${as_root[@]}" rm -rf {} +
+fi
+mkdir -p "$demo"
+
+step "Installing what is missing"
 bash scripts/bootstrap.sh
-cmake --preset host >/dev/null && cmake --build --preset host -j "$(nproc)"
-cmake --preset win32 >/dev/null && cmake --build --preset win32 -j "$(nproc)"
-echo
-echo "Built build/win32/bin/VorlanePatcher.exe and build/host/vorlane-release."
-echo "VorlanePatcher.exe checks the signed release manifest of the update server, compares"
-echo "the installed files' SHA-256 digests with it and installs what differs."
+build() {  # preset tree
+    echo "$1 -> $2"
+    if ! { cmake --preset "$1" -B "$2" && cmake --build "$2" -j "$(nproc)"; } >"$demo/build-$1.log" 2>&1; then
+        tail -n 40 "$demo/build-$1.log"
+        echo "demo: building $1 failed; the whole log is $demo/build-$1.log" >&2
+        exit 1
+    fi
+}
+step "Building vorlane-release (host) and VorlanePatcher.exe (win32)"
+build host "$host_tree"
+build win32 "$win"
+
+step "Making the demo installation and release"
+install=$demo/install files=$demo/release/files
+mkdir -p "$install/data" "$install/config" "$files/data/maps" "$files/config"
+cp "$win/tests/bot/Vorlane.exe" "$install/Vorlane.exe"
+cp "$win/bin/VorlanePatcher.exe" "$install/VorlanePatcher.exe"
+printf 'Vorlane - czytaj mnie\n' >"$install/readme.txt"
+printf 'sword=1\nshield=1\n' >"$install/data/items.txt"
+printf 'language=pl\nvolume=9\n' >"$install/config/settings.ini"
+
+cp "$win/tests/bot-2.6.0.1/Vorlane.exe" "$files/Vorlane.exe"
+# The same program with one byte more: a new updater, so it is staged beside the old one.
+{ cat "$win/bin/VorlanePatcher.exe"; printf '\n'; } >"$files/VorlanePatcher.exe"
+cp "$install/readme.txt" "$files/readme.txt"
+printf 'sword=3\nshield=2\nbow=1\n' >"$files/data/items.txt"
+head -c 6291456 /dev/urandom >"$files/data/maps/world map.dat"
+printf 'language=en\nvolume=5\n' >"$files/config/settings.ini"
+printf 'Nowa mapa swiata\nLepsze przedmioty\n' >"$demo/release/notes.txt"
+echo "installation: $install"
+echo "release:      $files"
+
+step "Publishing it as a publisher does (vorlane-release, signed with $key/private.pem)"
+manifest=$demo/release/latest.txt
+run() { echo "\$ ${*/#$source_dir\//}"; "$@"; }
+run "$tool" manifest --version 2.6.0.1 --date "$(date +%F)" --notes-file "$demo/release/notes.txt" \
+    --only-if-missing 'config/*.ini' --out "$manifest" "$files"
+run "$tool" sign --key "$key/private.pem" "$manifest"
+run "$tool" check --public "$key/public.key" "$manifest" "$install"
+run "$tool" stage --release-dir "$files" --signed "$manifest" --out "$demo/server-root" --public "$key/public.key"
+
+step "Serving it with nginx on https://$(python3 tools/server_address.py show | sed -n 's/^host=//p'):443 in a private namespace, and running the updater"
+# The runner gets no WINEPREFIX: the demo's prefix is used in place and its wineserver is
+# started inside the namespace by demo_run.py, so none of it may run out here.
+[ ! -d "$demo/wineprefix" ] || WINEPREFIX=$demo/wineprefix timeout 30 wineserver -k 2>/dev/null || true
+set +e
+"${as_root[@]}" env -u WINEPREFIX DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}" \
+    VORLANE_BUILD_DIR="$demo" VORLANE_DEV_KEY_DIR="$key" \
+    timeout --kill-after=20 2000 bash tests/netns/with-update-server.sh --nginx --limit-rate 2m \
+    --state "$demo/server" "$demo/server-root" -- "${as_caller[@]}" python3 scripts/demo_run.py "$demo" "${manual[@]}"
+status=$?
+set -e
+[ "$(id -u)" -eq 0 ] || sudo chown -R "$(id -u):$(id -g)" "$demo"
+
+step "Done"
+echo "Everything the demo made is in $demo:"
+echo "  install/ (the updated installation), release/ (files, manifest), server-root/ (what nginx"
+echo "  served), server/nginx-access.log (every request), screenshots/, summary.txt, changes.txt"
+echo "  (full digests), wineprefix/ (kept for the next demo; delete the folder to free 1.3 GB)."
+echo "Total time: $(($(date +%s) - started)) s"
+[ "$status" -eq 0 ] || echo "The demo did not end as expected (status $status); see the lines above."
+exit "$status"
