@@ -218,7 +218,8 @@ class Demo:
             return None
         start_line = [r for r in runs(self.install) if r.startswith("start")][-1]
         kit.write_file(self.install, "Vorlane.stop", "")
-        wd.wait_for(lambda: len([r for r in runs(self.install) if r.startswith("stop")]) > starts_before, 30)
+        if wd.wait_for(lambda: len([r for r in runs(self.install) if r.startswith("stop")]) > starts_before, 30):
+            os.remove(os.path.join(self.install, "Vorlane.stop"))
         return start_line
 
     def report_changes(self, before, after, release):
