@@ -81,7 +81,14 @@ echo "release:      $files"
 
 step "Publishing it as a publisher does (vorlane-release, signed with $key/private.pem)"
 manifest=$demo/release/latest.txt
-run() { echo "\$ ${*/#$source_dir\//}"; "$@"; }
+run() {  # shows a command as it could be typed (paths relative to the clone), then runs it
+    local arg line="\$"
+    for arg in "${@/#$source_dir\//}"; do
+        [[ $arg =~ ^[A-Za-z0-9_./=:+-]+$ ]] && line+=" $arg" || line+=" '$arg'"
+    done
+    echo "$line"
+    "$@"
+}
 run "$tool" manifest --version 2.6.0.1 --date "$(date +%F)" --notes-file "$demo/release/notes.txt" \
     --only-if-missing 'config/*.ini' --out "$manifest" "$files"
 run "$tool" sign --key "$key/private.pem" "$manifest"
