@@ -102,7 +102,7 @@ step "Serving it with nginx on https://$(python3 tools/server_address.py show | 
 set +e
 "${as_root[@]}" env -u WINEPREFIX DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}" \
     VORLANE_BUILD_DIR="$demo" VORLANE_DEV_KEY_DIR="$key" \
-    timeout --kill-after=20 2000 bash tests/netns/with-update-server.sh --nginx --limit-rate 2m \
+    timeout --foreground --kill-after=20 2000 bash tests/netns/with-update-server.sh --nginx --limit-rate 2m \
     --state "$demo/server" "$demo/server-root" -- "${as_caller[@]}" python3 scripts/demo_run.py "$demo" "${manual[@]}"
 status=$?
 set -e

@@ -313,6 +313,9 @@ def main():
     except RuntimeError as problem:
         print("demo: %s" % problem, file=sys.stderr)
         return 2
+    except KeyboardInterrupt:
+        print("demo: interrupted; everything it started is ended", file=sys.stderr)
+        return 130
 
 
 if __name__ == "__main__":
