@@ -1,5 +1,7 @@
 #include "signed_manifest_vectors.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -39,4 +41,14 @@ std::vector<size_t> AcceptedSingleByteChanges(const SignedManifestVector& v) {
         }
     }
     return accepted;
+}
+
+void ExpectVectorsVerifyAndRefuseChanges(const char* path) {
+    std::vector<SignedManifestVector> vectors;
+    ASSERT_TRUE(LoadSignedManifestVectors(path, vectors)) << path;
+    for (const auto& v : vectors) {
+        EXPECT_TRUE(VerifySignedBody(v, v.body));
+        const std::vector<size_t> accepted = AcceptedSingleByteChanges(v);
+        EXPECT_TRUE(accepted.empty()) << "a change at byte " << accepted.front() << " verified";
+    }
 }

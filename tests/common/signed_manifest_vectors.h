@@ -18,3 +18,7 @@ bool VerifySignedBody(const SignedManifestVector& v, const std::string& body);
 // Positions (in the body) of single-byte changes that were NOT refused: every byte of the
 // signed text and of the signature digits is flipped in turn.
 std::vector<size_t> AcceptedSingleByteChanges(const SignedManifestVector& v);
+
+// The whole check of one build: every vector in `path` verifies and no single changed byte
+// of any of them does. Reports through GoogleTest.
+void ExpectVectorsVerifyAndRefuseChanges(const char* path);
