@@ -10,14 +10,18 @@ tests share with scripts/demo.sh.
 """
 import hashlib
 import os
+import shutil
+import signal
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import window_driver as wd  # noqa: E402
 
 BUILD = os.environ.get("VORLANE_BUILD_DIR", "")
 SOURCE = os.environ.get("VORLANE_SOURCE_DIR",
                         os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 DEV_KEY_DIR = os.environ.get("VORLANE_DEV_KEY_DIR", os.path.join(SOURCE, "build", "devkey"))
-INSIDE = "VORLANE_E2E_NGINX"
 
 
 def tool():
@@ -97,28 +101,30 @@ def write_file(folder, name, data):
     return path
 
 
-def run_behind_nginx(script, name):
-    """Outside the namespace: runs `script` again inside it, nginx serving
-    <build>/tests/<name>/root, and returns its exit code. Inside: returns None, and
-    VORLANE_SERVER_ROOT names the served tree (empty; the test stages into it).
+def run_behind_nginx(script, name, timeout=600):
+    """Outside the namespace: runs `script` again inside tests/netns/with-update-server.sh
+    --nginx, nginx serving <build>/tests/<name>/root, and returns its exit status. Inside:
+    returns None; VORLANE_SERVER_ROOT names the served tree (empty; the test stages into it).
 
-    The runner gets no WINEPREFIX, so it makes no network copy of the build's prefix;
-    the test's window_driver.Session copies that prefix itself, and its wineserver then
-    starts inside the namespace."""
-    if os.environ.get(INSIDE) == "1":
+    The runner gets the build's prefix and hands the test a network copy of it whose
+    wineserver lives in the namespace (window_driver.Session then uses that copy)."""
+    if os.environ.get("VORLANE_SERVER_STATE"):
         return None
+    wd.ensure_base_prefix()
     work = os.path.join(BUILD, "tests", name)
-    subprocess.run(["rm", "-rf", work], check=True, timeout=120)
+    shutil.rmtree(work, ignore_errors=True)
     os.makedirs(os.path.join(work, "root"))
-    env = dict(os.environ)
-    env.pop("WINEPREFIX", None)
-    inner = ["env", INSIDE + "=1"]
-    if os.environ.get("WINEPREFIX"):
-        inner.append("WINEPREFIX=" + os.environ["WINEPREFIX"])
-    command = ["timeout", "--kill-after=15", os.environ.get("VORLANE_E2E_TIMEOUT", "600"), "bash",
-               os.path.join(SOURCE, "tests", "netns", "with-update-server.sh"), "--nginx", "--state",
-               os.path.join(work, "server"), os.path.join(work, "root"), "--", *inner, sys.executable, script]
-    return subprocess.run(command, env=env).returncode
+    env = dict(os.environ, WINEPREFIX=wd.BASE_PREFIX)
+    command = ["bash", os.path.join(SOURCE, "tests", "netns", "with-update-server.sh"), "--nginx", "--state",
+               os.path.join(work, "server"), os.path.join(work, "root"), "--", sys.executable, script]
+    proc = subprocess.Popen(command, env=env, start_new_session=True)
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.wait()
+        print("timed out after %d s" % timeout)
+        return 1
 
 
 def nginx_log():
