@@ -3,6 +3,7 @@
 # manifest: our check under Wine, a bare CNG loop under Wine, and sha256sum natively,
 # in one run over the same (cached) files. Prints figures; asserts nothing.
 #   bench/check_half.sh [win32 build dir] [rounds]
+# The data is kept under $VORLANE_BENCH_DATA (default: <build>/bench-data).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(realpath "${1:-build/win32}")
@@ -10,7 +11,7 @@ rounds=${2:-3}
 exe="$build/bench/check_half_bench.exe"
 [ -x "$exe" ] || { echo "build $exe first (cmake --build $build --target check_half_bench)"; exit 1; }
 export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}"
-data="$build/bench-data/check-half"
+data="${VORLANE_BENCH_DATA:-$build/bench-data}/check-half"
 inst="$data/inst"
 
 # 2,000 files of 536,871 bytes (1 GiB together) in 20 folders, made once and kept.

@@ -3,12 +3,13 @@
 # and `openssl dgst -sha256` over the same cached files in the same run. Prints figures;
 # asserts nothing.
 #   bench/release_manifest.sh [host build dir] [rounds]
+# The data is kept under $VORLANE_BENCH_DATA (default: <build>/bench-data).
 set -euo pipefail
 build=$(realpath "${1:-build/host}")
 rounds=${2:-3}
 tool="$build/vorlane-release"
 [ -x "$tool" ] || { echo "build $tool first (cmake --build $build --target vorlane-release)"; exit 1; }
-data="$build/bench-data/release-manifest"
+data="${VORLANE_BENCH_DATA:-$build/bench-data}/release-manifest"
 rel="$data/release"
 
 # 2,000 files in 40 folders, sizes from a few bytes to tens of MiB (log-normal, fixed
