@@ -35,23 +35,7 @@ class Display:
             print("demo: display %s cannot be reached from the private namespace; using Xvfb" % user)
         if manual:
             raise RuntimeError("--manual needs a display that can be reached; %s cannot" % (user or "none is set"))
-        read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        number = b""
-        deadline = time.monotonic() + 20
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            chunk = os.read(read_fd, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_fd)
-        if not number.strip():
-            self.close()
-            raise RuntimeError("Xvfb did not start")
-        env["DISPLAY"] = ":" + number.decode().strip()
+        self.xvfb, env["DISPLAY"] = wd.start_xvfb("1024x768")
         self.description = "a private Xvfb display " + env["DISPLAY"]
 
     def reachable(self):

@@ -11,7 +11,6 @@ tests share with scripts/demo.sh.
 import hashlib
 import os
 import shutil
-import signal
 import subprocess
 import sys
 
@@ -117,14 +116,7 @@ def run_behind_nginx(script, name, timeout=600):
     env = dict(os.environ, WINEPREFIX=wd.BASE_PREFIX)
     command = ["bash", os.path.join(SOURCE, "tests", "netns", "with-update-server.sh"), "--nginx", "--state",
                os.path.join(work, "server"), os.path.join(work, "root"), "--", sys.executable, script]
-    proc = subprocess.Popen(command, env=env, start_new_session=True)
-    try:
-        return proc.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)
-        proc.wait()
-        print("timed out after %d s" % timeout)
-        return 1
+    return wd._rerun(command, env, timeout)
 
 
 def nginx_log():

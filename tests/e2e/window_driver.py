@@ -143,22 +143,8 @@ class Session:
             # A copy of its own: no wineserver of another test (or outside this network
             # namespace) serves this prefix.
             subprocess.run(["cp", "-a", BASE_PREFIX, self.prefix], check=True, timeout=300)
-        read_fd, write_fd = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen + "x24", "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        display = b""
-        deadline = time.monotonic() + 20
-        while not display.endswith(b"\n") and time.monotonic() < deadline:
-            chunk = os.read(read_fd, 16)
-            if not chunk:
-                break
-            display += chunk
-        os.close(read_fd)
-        if not display.strip():
-            raise RuntimeError("Xvfb did not start")
-        self.env.update(DISPLAY=":" + display.decode().strip(), WINEPREFIX=self.prefix, WINEDEBUG="-all",
+        self.xvfb, display = start_xvfb(self.screen)
+        self.env.update(DISPLAY=display, WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         return self
 
@@ -330,6 +316,28 @@ def wait_for(predicate, timeout, interval=0.1):
 def windows_path(path):
     """How Wine names a Linux path (its Z: drive)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def start_xvfb(screen):
+    """Starts a private Xvfb of `screen` ("WxH") at 24 bits; returns (process, DISPLAY).
+    Xvfb picks a free display number itself and reports it on a pipe."""
+    read_fd, write_fd = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", screen + "x24", "-nolisten", "tcp"],
+                            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    number = b""
+    deadline = time.monotonic() + 20
+    while not number.endswith(b"\n") and time.monotonic() < deadline:
+        chunk = os.read(read_fd, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read_fd)
+    if not number.strip():
+        xvfb.kill()
+        xvfb.wait(timeout=10)
+        raise RuntimeError("Xvfb did not start")
+    return xvfb, ":" + number.decode().strip()
 
 
 def _rerun(command, env, timeout):
