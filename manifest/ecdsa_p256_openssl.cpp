@@ -10,21 +10,11 @@
 #include <memory>
 
 #include "manifest/ecdsa_p256.h"
+#include "manifest/openssl_owners.h"
 
 namespace {
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct SigFree {
-    void operator()(ECDSA_SIG* p) const { ECDSA_SIG_free(p); }
-};
-
-std::unique_ptr<EVP_PKEY, PkeyFree> ImportPublicKey(const std::vector<uint8_t>& x,
-                                                    const std::vector<uint8_t>& y) {
+PkeyPtr ImportPublicKey(const std::vector<uint8_t>& x, const std::vector<uint8_t>& y) {
     uint8_t point[65];
     point[0] = 0x04;  // uncompressed point
     std::copy(x.begin(), x.end(), point + 1);
@@ -34,15 +24,15 @@ std::unique_ptr<EVP_PKEY, PkeyFree> ImportPublicKey(const std::vector<uint8_t>& 
         OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, point, sizeof(point)),
         OSSL_PARAM_construct_end(),
     };
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
     EVP_PKEY* key = nullptr;
     if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) <= 0 ||
         EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params) <= 0) {
         return nullptr;
     }
-    std::unique_ptr<EVP_PKEY, PkeyFree> owned(key);
+    PkeyPtr owned(key);
     // fromdata does not insist that the point lies on the curve; the check does.
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> check(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    PkeyCtxPtr check(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
     if (!check || EVP_PKEY_public_check(check.get()) != 1) {
         return nullptr;
     }
@@ -51,8 +41,11 @@ std::unique_ptr<EVP_PKEY, PkeyFree> ImportPublicKey(const std::vector<uint8_t>& 
 
 }  // namespace
 
-bool VerifyEcdsaP256Sha256(const uint8_t* message, size_t length, const std::vector<uint8_t>& sig,
-                           const std::vector<uint8_t>& x, const std::vector<uint8_t>& y) {
+bool VerifyEcdsaP256Sha256(const uint8_t* message,
+                           size_t length,
+                           const std::vector<uint8_t>& sig,
+                           const std::vector<uint8_t>& x,
+                           const std::vector<uint8_t>& y) {
     if (x.size() != 32 || y.size() != 32 || sig.size() != 64) {
         return false;
     }
@@ -63,7 +56,7 @@ bool VerifyEcdsaP256Sha256(const uint8_t* message, size_t length, const std::vec
     uint8_t digest[SHA256_DIGEST_LENGTH];
     SHA256(message, length, digest);
 
-    std::unique_ptr<ECDSA_SIG, SigFree> ecdsa(ECDSA_SIG_new());
+    EcdsaSigPtr ecdsa(ECDSA_SIG_new());
     BIGNUM* r = BN_bin2bn(sig.data(), 32, nullptr);
     BIGNUM* s = BN_bin2bn(sig.data() + 32, 32, nullptr);
     if (!ecdsa || !r || !s || ECDSA_SIG_set0(ecdsa.get(), r, s) != 1) {
@@ -76,9 +69,10 @@ bool VerifyEcdsaP256Sha256(const uint8_t* message, size_t length, const std::vec
     if (derLength <= 0) {
         return false;
     }
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
-    const bool ok = ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
-                    EVP_PKEY_verify(ctx.get(), der, static_cast<size_t>(derLength), digest, sizeof(digest)) == 1;
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+    const bool ok =
+        ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
+        EVP_PKEY_verify(ctx.get(), der, static_cast<size_t>(derLength), digest, sizeof(digest)) == 1;
     OPENSSL_free(der);
     return ok;
 }

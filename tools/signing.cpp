@@ -1,5 +1,7 @@
 #include "tools/signing.h"
 
+#include "manifest/openssl_owners.h"
+
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -13,17 +15,6 @@
 
 namespace {
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct BioFree {
-    void operator()(BIO* p) const { BIO_free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
 std::string Hex(const uint8_t* bytes, size_t n) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
@@ -36,7 +27,7 @@ std::string Hex(const uint8_t* bytes, size_t n) {
 }
 
 PkeyPtr ReadP256PrivateKey(const std::string& pem, std::string& error) {
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     PkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
     char group[64] = {0};
     size_t groupLength = 0;
@@ -61,7 +52,7 @@ std::string GeneratePrivateKeyPem() {
     if (!key) {
         return {};
     }
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
+    BioPtr bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
         return {};
     }
@@ -95,7 +86,9 @@ bool PublicKeyFromPrivatePem(const std::string& pem, PublicKeyHex& out, std::str
     return true;
 }
 
-bool SignManifestText(const std::string& pem, const std::string& signedText, std::string& signatureHex,
+bool SignManifestText(const std::string& pem,
+                      const std::string& signedText,
+                      std::string& signatureHex,
                       std::string& error) {
     PkeyPtr key = ReadP256PrivateKey(pem, error);
     if (!key) {
@@ -104,7 +97,7 @@ bool SignManifestText(const std::string& pem, const std::string& signedText, std
     uint8_t digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const uint8_t*>(signedText.data()), signedText.size(), digest);
 
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
     size_t derLength = 0;
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
         EVP_PKEY_sign(ctx.get(), nullptr, &derLength, digest, sizeof(digest)) != 1) {
@@ -119,7 +112,8 @@ bool SignManifestText(const std::string& pem, const std::string& signedText, std
     const uint8_t* p = der.data();
     ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(derLength));
     uint8_t raw[64];
-    const bool ok = sig && BignumTo32(ECDSA_SIG_get0_r(sig), raw) && BignumTo32(ECDSA_SIG_get0_s(sig), raw + 32);
+    const bool ok =
+        sig && BignumTo32(ECDSA_SIG_get0_r(sig), raw) && BignumTo32(ECDSA_SIG_get0_s(sig), raw + 32);
     ECDSA_SIG_free(sig);
     if (!ok) {
         error = "signing failed";
