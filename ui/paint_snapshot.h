@@ -3,25 +3,8 @@
 // while the worker could be waiting.
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "update/updater_state.h"
 
-struct PaintSnapshot {
-    int32_t phase = Checking;
-    std::string installedVersion;
-    std::string latestVersion;
-    std::string releaseNotes;
-    std::string statusText;
-    std::string currentFile;
-    std::string errorDetail;
-    int64_t totalBytes = 0;
-    int64_t doneBytes = 0;
-    int32_t fileCount = 0;
-    int32_t fileIndex = 0;
-    bool botRunning = false;
-    bool patcherStaged = false;
-};
+using PaintSnapshot = UpdateStatus;
 
 PaintSnapshot TakePaintSnapshot(UpdaterState& state);

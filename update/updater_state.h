@@ -19,10 +19,9 @@ enum UpdatePhase : int32_t {
     Failed = 5,
 };
 
-// Every field but the mutex is guarded by the mutex. Readers copy what they
-// need under the lock and draw or act on the copy.
-struct UpdaterState {
-    std::mutex mutex;
+// What the two threads share about the update, as a plain record: the painter copies it
+// whole for each frame.
+struct UpdateStatus {
     int32_t phase = Checking;
     std::string installedVersion;
     std::string latestVersion;
@@ -36,6 +35,12 @@ struct UpdaterState {
     int32_t fileIndex = 0;
     bool botRunning = false;
     bool patcherStaged = false;
+};
+
+// The shared record with its lock. Every field but the mutex is guarded by the mutex.
+// Readers copy what they need under the lock and draw or act on the copy.
+struct UpdaterState : UpdateStatus {
+    std::mutex mutex;
 };
 
 extern UpdaterState State;
