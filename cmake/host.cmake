@@ -17,9 +17,8 @@ target_include_directories(vorlane_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINAR
 target_link_libraries(vorlane_core PUBLIC OpenSSL::Crypto Threads::Threads)
 
 include(cmake/testdata.cmake)
-# Where the tests find data that lives outside the repository, and the development key.
+# Where the tests find the source tree and the development key.
 set(VORLANE_TEST_DEFINES
-    VORLANE_SHARED_DIR="${VORLANE_SHARED_DIR}"
     VORLANE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     VORLANE_DEV_PRIVATE_KEY="${VORLANE_DEV_KEY_DIR}/private.pem")
 

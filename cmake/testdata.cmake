@@ -1,6 +1,5 @@
-# Test data made from files outside the repository at build time (read where they lie).
-get_filename_component(VORLANE_SHARED_DIR "${CMAKE_SOURCE_DIR}/../shared" ABSOLUTE)
-set(WYCHEPROOF_JSON "${VORLANE_SHARED_DIR}/testdata/wycheproof/ecdsa_secp256r1_sha256_p1363_test.json")
+# Test data made at build time from files the repository carries (tests/data).
+set(WYCHEPROOF_JSON "${CMAKE_SOURCE_DIR}/tests/data/wycheproof/ecdsa_secp256r1_sha256_p1363_test.json")
 set(WYCHEPROOF_LINES "${CMAKE_BINARY_DIR}/testdata/wycheproof_p256_p1363.txt")
 add_custom_command(OUTPUT ${WYCHEPROOF_LINES}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/testdata
