@@ -6,7 +6,7 @@
 // Wine 8's CNG (over GnuTLS) refuses one valid vector: tcId 204, "point duplication
 // during verification", where the verifier's intermediate sum doubles a point. It is a
 // refusal of a good signature, never an acceptance of a bad one, and real Windows is not
-// affected; the list below keeps the difference visible and fails when it changes.
+// affected. Any other disagreement fails; a Wine whose CNG also accepts tcId 204 passes.
 TEST(Wycheproof, CngPrimitiveAgreesWithEveryVectorButWinesKnownRefusal) {
     std::vector<WycheproofVector> vectors;
     ASSERT_TRUE(LoadWycheproofVectors(VORLANE_WYCHEPROOF_LINES, vectors)) << VORLANE_WYCHEPROOF_LINES;
@@ -21,5 +21,5 @@ TEST(Wycheproof, CngPrimitiveAgreesWithEveryVectorButWinesKnownRefusal) {
             }
         }
     }
-    EXPECT_EQ(wrong, std::vector<int>{204}) << "disagreeing tcIds: " << ids;
+    EXPECT_TRUE(wrong.empty() || wrong == std::vector<int>{204}) << "disagreeing tcIds: " << ids;
 }
