@@ -1,6 +1,13 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian 12 machine lacks to build and test Vorlane; does
-# nothing when everything is there.
+# Installs what a fresh Debian 12 machine lacks to build and test Vorlane; does nothing when
+# everything is there.
+#
+# A package mirror is sometimes briefly out of step with itself ("File has unexpected size ...
+# Mirror sync in progress?"). Then: `apt-get update` is tried a few times with a pause, and if
+# indexes still fail we go on with the lists we have. If the install cannot be resolved from
+# them (typically the security suite's i386 list is missing, so `wine32:i386` finds no twin of
+# its amd64 packages), it is tried once more with the base release as the default release
+# (`-t <codename>`). Only if that fails too does the set-up stop, naming what was missing.
 set -euo pipefail
 
 packages=(
@@ -9,26 +16,89 @@ packages=(
     clang libclang-rt-14-dev llvm
     nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686
 )
+update_tries=${VORLANE_APT_UPDATE_TRIES:-3}
+retry_pause=${VORLANE_APT_RETRY_PAUSE:-20}
+os_release=${VORLANE_OS_RELEASE:-/etc/os-release}
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-missing=()
-for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$p")
+say() { echo "bootstrap: $*" >&2; }
+
+# missing_packages: the packages of the list that dpkg does not have installed.
+missing_packages() {
+    local p
+    for p in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            echo "$p"
+        fi
+    done
+}
+
+# update_lists: apt-get update until it fetches every index, at most $update_tries times.
+# Returns 0 in any case: failed indexes are reported, and the install decides whether the
+# lists we have are enough.
+update_lists() {
+    local try out
+    for ((try = 1; try <= update_tries; try++)); do
+        if out=$("${sudo_cmd[@]}" apt-get update -q 2>&1) && ! grep -qE '^(E: |W: Failed to fetch)' <<<"$out"; then
+            return 0
+        fi
+        if ((try < update_tries)); then
+            say "apt-get update failed (try $try of $update_tries); trying again in ${retry_pause} s"
+            grep '^E: ' <<<"$out" | head -n 3 >&2 || true
+            sleep "$retry_pause"
+        fi
+    done
+    grep '^E: ' <<<"$out" | head -n 3 >&2 || true
+    say "apt-get update still reports failed indexes after $update_tries tries (a mirror sync in progress?); going on with the package lists it has"
+}
+
+# base_release: the codename of this Debian release ("bookworm"), from os-release.
+base_release() {
+    (
+        # shellcheck disable=SC1090
+        . "$os_release" 2>/dev/null && echo "${VERSION_CODENAME:-}"
+    )
+}
+
+# install_missing PACKAGE...: the install, then once more from the base release if the lists
+# we have cannot resolve it.
+install_missing() {
+    local out codename
+    if out=$("${sudo_cmd[@]}" apt-get install -y -q "$@" 2>&1); then
+        return 0
     fi
-done
+    codename=$(base_release)
+    if [ -z "$codename" ]; then
+        say "could not install: $*"
+        grep -E '^(E:|  )' <<<"$out" | tail -n 12 >&2 || true
+        say "and no release codename in $os_release to try the base release with"
+        return 1
+    fi
+    say "the install could not be resolved from the current package lists; trying again with the base release as the default release (-t $codename)"
+    if out=$("${sudo_cmd[@]}" apt-get install -y -q -t "$codename" "$@" 2>&1); then
+        say "installed from the base release $codename"
+        return 0
+    fi
+    say "could not install: $*"
+    grep -E '^(E:|  )' <<<"$out" | tail -n 12 >&2 || true
+    say "apt-get could not resolve or fetch these packages, neither with the current lists nor with -t $codename; run 'apt-get update' later and try again"
+    return 1
+}
+
+mapfile -t missing < <(missing_packages)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
-echo "bootstrap: installing ${missing[*]}" >&2
+say "installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-# nginx starts itself on install; the tests run their own instances.
-if command -v systemctl >/dev/null && systemctl is-active -q nginx 2>/dev/null; then
+update_lists
+install_missing "${missing[@]}" || exit 1
+# nginx starts itself when it is installed; the tests run their own instances.
+if [[ " ${missing[*]} " == *" nginx "* ]] && command -v systemctl >/dev/null &&
+    systemctl is-active -q nginx 2>/dev/null; then
     "${sudo_cmd[@]}" systemctl stop nginx || true
 fi
