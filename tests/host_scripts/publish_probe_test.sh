@@ -123,7 +123,7 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 probe() {
     local want=$1 line=$2 what=$3
     shift 3
-    "$T" probe --public "$keys/public.key" "$@" >out.txt 2>err.txt
+    "$T" probe --public "${probe_key:-$keys/public.key}" "$@" >out.txt 2>err.txt
     local rc=$?
     [ "$rc" = "$want" ] || fail "$what: exit $rc, expected $want: $(cat out.txt err.txt)"
     grep -qF -- "$line" out.txt || fail "$what: no [$line] in: $(cat out.txt err.txt)"
@@ -149,6 +149,12 @@ cp "staged-1.0/$manifest_rel" "$www/$manifest_rel"
 probe 1 "the server serves version 1.0, not 2.0 of staged-2.0/$manifest_rel" "stale manifest" \
     --signed "staged-2.0/$manifest_rel" "$url"
 probe 0 "summary: all 3 files" "the old release, still whole, without --signed" "$url"
+# Signed by another key, and longer than the updater reads (though signed and whole).
+"$T" keygen --out other >/dev/null
+probe_key=other/public.key probe 1 "the updater reports \"podpis manifestu sie nie zgadza\"" "another key" "$url"
+{ sed '/^sig=/d' "staged-2.0/$manifest_rel"; printf 'pad=%0600000d\n' 0; } >padded.txt
+python3 "$src/tests/fixtures/vlsign.py" "$keys/private.pem" padded.txt >"$www/$manifest_rel"
+probe 1 "longer than 524288 bytes; the updater reads no more" "manifest over the limit" "$url"
 cp "staged-2.0/$manifest_rel" "$www/$manifest_rel"
 
 # A second nginx on port 8443, the same site but taking "+" for a blank in file paths,
