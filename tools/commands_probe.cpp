@@ -87,21 +87,17 @@ std::string EncodingHint(const HttpsAnswer& answer) {
                      "; the updater never asks for it and takes the body as it comes)";
 }
 
-struct FileResult {
-    bool fetched = false;
-    std::string problem;  // empty: as the manifest says
-};
-
-FileResult ProbeFile(const HttpsOrigin& origin,
-                     const ReleaseManifest& m,
-                     const ManifestFile& f,
-                     const std::function<void(uint64_t)>& progress) {
-    FileResult result;
+// Fetches one file as the updater does. Empty when it is as the manifest says,
+// otherwise the reason.
+std::string ProbeFile(const HttpsOrigin& origin,
+                      const ReleaseManifest& m,
+                      const ManifestFile& f,
+                      const std::function<void(uint64_t)>& progress) {
+    std::string problem;
     const std::string path = MakeDownloadPath(m.version, f.name);
     std::unique_ptr<EVP_MD_CTX, DigestFree> ctx(EVP_MD_CTX_new());
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
-        result.problem = "OpenSSL cannot hash";
-        return result;
+        return "OpenSSL cannot hash";
     }
     const uint64_t declared = static_cast<uint64_t>(f.size);
     uint64_t received = 0;
@@ -113,27 +109,26 @@ FileResult ProbeFile(const HttpsOrigin& origin,
     };
     const HttpsAnswer answer = HttpsGet(origin, path, sink, kFileTimeoutMs);
     if (answer.status == 0) {
-        result.problem = "no answer for " + path + ": " + answer.error;
+        problem = "no answer for " + path + ": " + answer.error;
     } else if (answer.status != 200) {
-        result.problem = "HTTP " + std::to_string(answer.status) + " for " + path + NameHint(f.name);
+        problem = "HTTP " + std::to_string(answer.status) + " for " + path + NameHint(f.name);
     } else if (received > declared) {
-        result.problem = "more than the manifest's " + std::to_string(declared) + " bytes from " + path +
-                         EncodingHint(answer);
+        problem = "more than the manifest's " + std::to_string(declared) + " bytes from " + path +
+                  EncodingHint(answer);
     } else if (received != declared) {
-        result.problem = std::to_string(received) + " bytes from " + path + ", the manifest says " +
-                         std::to_string(declared) + EncodingHint(answer);
+        problem = std::to_string(received) + " bytes from " + path + ", the manifest says " +
+                  std::to_string(declared) + EncodingHint(answer);
     } else {
         uint8_t digest[32];
         unsigned int length = 0;
         if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1 || length != 32) {
-            result.problem = "OpenSSL cannot hash";
+            problem = "OpenSSL cannot hash";
         } else if (HexLower(digest) != f.sha256) {
-            result.problem = "other content from " + path + ": its SHA-256 is " + HexLower(digest) +
-                             ", the manifest's " + f.sha256 + EncodingHint(answer);
+            problem = "other content from " + path + ": its SHA-256 is " + HexLower(digest) +
+                      ", the manifest's " + f.sha256 + EncodingHint(answer);
         }
     }
-    result.fetched = true;
-    return result;
+    return problem;
 }
 
 // The manifest as the updater receives and judges it. False with the line to print.
@@ -250,27 +245,29 @@ int RunProbe(const Args& argv, CommandIo& io) {
     io.out << "ok      manifest " << origin.url << NarrowAscii(BuildManifestPath()) << ": version "
            << m.version << ", " << m.files.size() << " files, " << FormatBytes(total) << ", signature good\n";
 
-    // A name listed twice is fetched once and judged against each of its records.
-    std::map<std::string, FileResult> done;
+    // A record listed twice is fetched once; two records of one name with other
+    // contents are fetched and judged each on its own.
+    std::map<std::string, std::string> done;
     size_t failed = 0;
     uint64_t bytesDone = 0;
     ProgressLine progress(io, "fetching", m.files.size(), total);
     for (size_t i = 0; i < m.files.size(); ++i) {
         const ManifestFile& f = m.files[i];
-        FileResult result;
-        const auto earlier = done.find(f.name);
+        std::string problem;
+        const std::string record = f.name + "\n" + f.sha256 + "\n" + std::to_string(f.size);
+        const auto earlier = done.find(record);
         if (earlier == done.end()) {
-            result = ProbeFile(origin, m, f, [&](uint64_t n) { progress.Update(i, bytesDone + n); });
-            done[f.name] = result;
+            problem = ProbeFile(origin, m, f, [&](uint64_t n) { progress.Update(i, bytesDone + n); });
+            done[record] = problem;
         } else {
-            result = earlier->second;
+            problem = earlier->second;
         }
         bytesDone += static_cast<uint64_t>(f.size);
-        if (result.problem.empty()) {
+        if (problem.empty()) {
             io.out << "ok      " << f.name << " (" << FormatBytes(static_cast<uint64_t>(f.size)) << ")\n";
         } else {
             ++failed;
-            io.out << "FAILED  " << f.name << ": " << result.problem << "\n";
+            io.out << "FAILED  " << f.name << ": " << problem << "\n";
         }
         io.out.flush();
     }

@@ -224,7 +224,7 @@ int RunPublish(const Args& argv, CommandIo& io) {
     io.out << "Published version " << m.version << ": " << names.size() << " files (" << FormatBytes(total)
            << ") under " << Join(dest, versionFolder) << "/, then the manifest " << destManifest << "\n"
            << "Probe the server as the updater sees it:\n"
-           << "  vorlane-release probe --public PUBLIC_KEY --signed " << manifestPath << " https://"
-           << NarrowAscii(BuildServerHost()) << "\n";
+           << "  vorlane-release probe --public " << (keyPath.empty() ? "PUBLIC_KEY" : keyPath)
+           << " --signed " << manifestPath << " https://" << NarrowAscii(BuildServerHost()) << "\n";
     return 0;
 }

@@ -190,6 +190,11 @@ bool CopyToDestination(const std::string& root,
     std::vector<std::string> options = {"-r", "--chmod=D0755,F0644", "--from0",
                                         "--files-from=" + list.path()};
     options.push_back(replace ? "--ignore-times" : "--ignore-existing");
+    if (IsLocalDestination(dest)) {
+        // On disk before the manifest names them. Local only: a server's rsync may be
+        // older than the option (3.2.4).
+        options.push_back("--fsync");
+    }
     if (showProgress) {
         options.push_back("--info=progress2");
     }
