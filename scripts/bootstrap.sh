@@ -7,7 +7,7 @@ packages=(
     mingw-w64 wine wine32:i386 wine64 xvfb xdotool imagemagick
     cmake ninja-build g++ googletest libgtest-dev libssl-dev openssl libbenchmark-dev
     clang libclang-rt-14-dev llvm
-    nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686 libcurl4-openssl-dev rsync
+    nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686 libcurl4-openssl-dev rsync strace
 )
 
 sudo_cmd=()

@@ -19,6 +19,32 @@ expect() {
     grep -qF -- "$2" out.txt err.txt || fail "$3: no [$2] in: $(cat out.txt err.txt)"
 }
 
+# traced WHAT CMD...: runs the tool under strace, recording file creations and renames
+# (rsync's too) in trace.txt.
+traced() {
+    set +e
+    strace -f -qq -o trace.txt -e trace=open,openat,rename,renameat,renameat2 "$T" "$@" >out.txt 2>err.txt
+    rc=$?
+    set -e
+}
+# in_order WHAT: in trace.txt the manifest was never written under its own name, only
+# renamed there from a temporary one, after the last file of the version was renamed
+# into place.
+in_order() {
+    python3 - "$(basename "$manifest_rel")" <<'PY' || fail "$1: not the files first, then the manifest by rename"
+import re, sys
+base = sys.argv[1]
+final = lambda p: p == base or p.endswith("/" + base)
+lines = open("trace.txt").read().splitlines()
+written = [l for l in lines if "open" in l and re.search(r"O_(WRONLY|RDWR|CREAT)", l)
+           and final(re.search(r'"([^"]*)"', l).group(1))]
+renamed = [(i, re.findall(r'"([^"]*)"', l)[-1]) for i, l in enumerate(lines) if "rename" in l and "= 0" in l]
+manifest = [i for i, target in renamed if final(target)]
+files = [i for i, target in renamed if "download/" in target]
+sys.exit(0 if not written and len(manifest) == 1 and files and max(files) < manifest[0] else 1)
+PY
+}
+
 # The manifest's place under a document root, as this build has it.
 manifest_rel=$("$T" publish --help | sed -n 's|^The manifest path of this build: DEST/||p')
 [ -n "$manifest_rel" ] || { echo "publish --help does not name the manifest path" >&2; exit 1; }
@@ -74,31 +100,21 @@ echo extra >www/download/1.0/extra.txt
 run publish --staged staged-1.0 www
 expect 1 "www/download/1.0/extra.txt: not in the manifest of version 1.0" "extra file in the version folder"
 rm www/download/1.0/extra.txt
-run publish --staged staged-2.0 www
+traced publish --staged staged-2.0 www
 expect 0 "Published version 2.0" "local publish of 2.0"
+in_order "local publish of 2.0"
 cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "local publish of 2.0: not the new manifest"
 
 # --- publish over a remote shell ---------------------------------------------------------
-# rsh.sh stands in for ssh: it runs rsync's remote side here and notes, at each call,
-# whether the new manifest is there and how many files the version folder holds.
+# rsh.sh stands in for ssh: it runs rsync's remote side here.
 mkdir remote
-cat >rsh.sh <<RSH
-#!/bin/sh
-shift
-echo "manifest=\$(cmp -s $work/staged-2.0/$manifest_rel $work/remote/$manifest_rel && echo new || echo old) files=\$(find $work/remote/download/2.0 -type f 2>/dev/null | wc -l)" >>$work/rsh.log
-exec sh -c "\$*"
-RSH
+printf '#!/bin/sh\nshift\nexec sh -c "$*"\n' >rsh.sh
 chmod +x rsh.sh
 export RSYNC_RSH=$work/rsh.sh
-run publish --staged staged-2.0 "fakehost:$work/remote"
+traced publish --staged staged-2.0 "fakehost:$work/remote"
 expect 0 "Published version 2.0" "remote publish"
+in_order "remote publish"
 diff -r staged-2.0 remote >/dev/null || fail "remote publish: the tree differs from the staged one"
-# Every call before the manifest's own saw the old manifest; the manifest went up only
-# when all three files were there.
-first_new=$(grep -n "manifest=new" rsh.log | head -n 1 | cut -d: -f1)
-manifest_call=$((first_new - 1))
-[ "$manifest_call" -ge 2 ] || fail "remote publish: the manifest came too early: $(cat rsh.log)"
-sed -n "${manifest_call}p" rsh.log | grep -q "files=3" || fail "remote publish: files missing at the manifest's upload: $(cat rsh.log)"
 # A copy cut short on the remote side is caught by its size.
 rm -rf remote
 mkdir remote
