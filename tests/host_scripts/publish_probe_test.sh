@@ -183,7 +183,7 @@ grep -q 'listen 8443' plus/nginx.conf && grep -q 'rewrite' plus/nginx.conf || fa
 nginx -p "$work/plus" -e "$work/plus/nginx-error.log" -c "$work/plus/nginx.conf" &
 plus_pid=$!
 for _ in $(seq 1 50); do
-    curl -s -o /dev/null "$url:8443/" && break
+    curl -s -o /dev/null --max-time 2 "$url:8443/" && break
     sleep 0.1
 done
 probe 1 "FAILED  data/a b+c.txt: HTTP 404 for /download/2.0/data/a%20b%2Bc.txt; the name holds \"+\"" \
