@@ -172,7 +172,7 @@ int RunPublish(const Args& argv, CommandIo& io) {
     }
 
     // The files first.
-    if (!CopyToDestination(root, dest, names, false, total >= kProgressBytes, error)) {
+    if (!CopyToDestination(root, dest, names, false, io.errIsTerminal && total >= kProgressBytes, error)) {
         return Fail(io, kCmd, error + " (the manifest was not published)");
     }
     if (!ListDestination(dest, versionFolder, present, error)) {

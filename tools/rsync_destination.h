@@ -36,6 +36,7 @@ bool FindDifferingFiles(const std::string& root,
 // needed (mode 0755, files 0644, so that a web server running as another user reads
 // them). rsync writes each file under a temporary name beside it and renames it into
 // place when complete. With `replace` false, files DEST has already are left alone.
+// `showProgress`: rsync's own progress line, redrawn on our standard error (a terminal).
 bool CopyToDestination(const std::string& root,
                        const std::string& dest,
                        const std::vector<std::string>& names,
