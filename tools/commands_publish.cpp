@@ -13,6 +13,7 @@
 #include "tools/cli_args.h"
 #include "tools/commands.h"
 #include "tools/folder_hasher.h"
+#include "tools/manifest_writer.h"
 #include "tools/rsync_destination.h"
 
 extern const char kPublishHelp[] =
@@ -116,14 +117,15 @@ int RunPublish(const Args& argv, CommandIo& io) {
     const ReleaseManifest& m = loaded.manifest;
     const std::string versionFolder = "download/" + m.version;
 
-    // One entry per name; a name listed twice must match each of its records.
+    // The rules stage applies (the version is one safe folder name, names are sound),
+    // since the version and the names become paths on DEST.
+    std::vector<std::string> problems = FindManifestProblems(loaded.split.signedText);
+    for (std::string& p : problems) {
+        p = manifestPath + ": " + p;
+    }
     std::map<std::string, const ManifestFile*> byName;
-    std::vector<std::string> problems;
     for (const ManifestFile& f : m.files) {
-        auto [it, added] = byName.emplace(f.name, &f);
-        if (!added && (it->second->sha256 != f.sha256 || it->second->size != f.size)) {
-            problems.push_back(manifestPath + ": " + f.name + " is listed twice with different contents");
-        }
+        byName.emplace(f.name, &f);
     }
     std::vector<std::string> names;  // relative to ROOT and DEST
     std::vector<std::string> sourcePaths;
