@@ -1,5 +1,7 @@
 # Host build: the portable logic over OpenSSL, its tests, the publisher's tool and benchmarks.
 find_package(OpenSSL 3 REQUIRED)
+# libcurl: the publisher's probe of a live server (Debian's libcurl4-openssl-dev).
+find_package(CURL REQUIRED)
 find_package(Threads REQUIRED)
 find_package(GTest REQUIRED)
 find_package(benchmark QUIET)
@@ -26,7 +28,7 @@ file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
 list(FILTER TOOL_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 if(TOOL_SOURCES)
     add_library(vorlane_tool_lib STATIC ${TOOL_SOURCES})
-    target_link_libraries(vorlane_tool_lib PUBLIC vorlane_core)
+    target_link_libraries(vorlane_tool_lib PUBLIC vorlane_core CURL::libcurl)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/main.cpp)
     add_executable(vorlane-release ${CMAKE_SOURCE_DIR}/tools/main.cpp)

@@ -6,9 +6,6 @@
 
 namespace {
 const int32_t kReceiveTimeoutMs = 12000;
-// A longer body is cut after the block that reaches the limit; what is kept then lacks
-// its signature or fails it, so no message of its own is needed.
-const size_t kBodyLimit = 524288;
 }  // namespace
 
 bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error) {
@@ -16,7 +13,7 @@ bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error) {
     std::string body;
     const ChunkSink sink = [&body](const uint8_t* data, uint32_t count) {
         body.append(reinterpret_cast<const char*>(data), count);
-        return body.size() < kBodyLimit;
+        return body.size() < kManifestBodyLimit;
     };
     const uint32_t status = HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs);
     return AcceptManifestResponse(status, body, manifest, error);

@@ -1,10 +1,16 @@
 // Retrieval of the signed release manifest from the update server.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "manifest/release_manifest.h"
+
+// The most of a manifest response that is read. A longer body is cut after the block
+// that reaches the limit; what is kept then lacks its signature or fails it, so no
+// message of its own is needed.
+inline constexpr size_t kManifestBodyLimit = 524288;
 
 extern const char kErrNoSignature[];   // "manifest bez podpisu"
 extern const char kErrBadSignature[];  // "podpis manifestu sie nie zgadza"

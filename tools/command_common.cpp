@@ -7,7 +7,9 @@
 #include <iterator>
 #include <ostream>
 
+#include "manifest/manifest_fetch.h"
 #include "manifest/manifest_parser.h"
+#include "net/server_address.h"
 #include "tools/atomic_file.h"
 #include "tools/manifest_writer.h"
 
@@ -126,14 +128,46 @@ bool LoadSignedManifest(const std::string& path,
                 std::to_string(kManifestByteLimit) + " and refuses it cut short";
         return false;
     }
-    if (!SplitManifestSignature(out.body, out.split)) {
-        error = "manifest bez podpisu";
+    return JudgeManifestBody(key, out, error);
+}
+
+bool JudgeManifestBody(const PublicKeyHex* key, LoadedManifest& loaded, std::string& error) {
+    if (!SplitManifestSignature(loaded.body, loaded.split)) {
+        error = kErrNoSignature;
         return false;
     }
-    if (key && !VerifyManifestSignatureWithKey(out.split.signedText, out.split.signatureText, key->x.c_str(),
-                                               key->y.c_str())) {
-        error = "podpis manifestu sie nie zgadza";
+    if (key && !VerifyManifestSignatureWithKey(loaded.split.signedText, loaded.split.signatureText,
+                                               key->x.c_str(), key->y.c_str())) {
+        error = kErrBadSignature;
         return false;
     }
-    return ParseManifestText(out.split.signedText, out.manifest, error);
+    return ParseManifestText(loaded.split.signedText, loaded.manifest, error);
+}
+
+std::string NarrowAscii(const std::u16string& wide) {
+    std::string text;
+    for (const char16_t c : wide) {
+        if (c == 0) {
+            break;  // the built-in texts end at the first zero unit
+        }
+        text.push_back(c > 0x7E ? '?' : static_cast<char>(c));
+    }
+    return text;
+}
+
+bool ManifestPathUnderRoot(std::string& relative, std::string& error) {
+    const std::string path = NarrowAscii(BuildManifestPath());
+    if (path.find('?') != std::string::npos) {
+        error = "the built-in manifest path is not plain ASCII";
+        return false;
+    }
+    relative = path;
+    while (!relative.empty() && relative.front() == '/') {
+        relative.erase(0, 1);
+    }
+    if (relative.empty() || relative.find("..") != std::string::npos) {
+        error = "the built-in manifest path is unusable";
+        return false;
+    }
+    return true;
 }

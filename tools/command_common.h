@@ -65,6 +65,15 @@ bool LoadSignedManifest(const std::string& path,
                         const PublicKeyHex* key,
                         LoadedManifest& out,
                         std::string& error);
+// The same decisions on a body already in `loaded.body` (one fetched from a server),
+// without the size limit, which the caller applies as it reads.
+bool JudgeManifestBody(const PublicKeyHex* key, LoadedManifest& loaded, std::string& error);
+
+// The built-in host name and manifest path as 8-bit text (units above 0x7E become "?").
+std::string NarrowAscii(const std::u16string& wide);
+// The manifest's place under a server's document root: the path the updater requests,
+// without its leading "/". False when that path is not plain ASCII or climbs out.
+bool ManifestPathUnderRoot(std::string& relative, std::string& error);
 
 // Bytes as a short human figure ("12.3 MiB").
 std::string FormatBytes(uint64_t bytes);

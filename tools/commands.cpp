@@ -10,6 +10,8 @@ const std::vector<CommandInfo>& AllCommands() {
         {"verify", "judge a signed manifest as the updater does", kVerifyHelp, RunVerify},
         {"check", "list what the updater would install into a folder", kCheckHelp, RunCheck},
         {"stage", "lay out a signed release as the update server's files", kStageHelp, RunStage},
+        {"publish", "upload a staged release: the files first, the manifest last", kPublishHelp, RunPublish},
+        {"probe", "fetch and check a release from a live server as the updater does", kProbeHelp, RunProbe},
     };
     return commands;
 }
@@ -28,8 +30,8 @@ std::string ToolHelp() {
     }
     text +=
         "\n"
-        "A release: manifest, sign, verify, stage, then upload the staged download folder\n"
-        "and, last, the manifest. \"check\" shows what an installation would receive.\n"
+        "A release: manifest, sign, verify, stage, publish (the download folder first, the\n"
+        "manifest last), probe. \"check\" shows what an installation would receive.\n"
         "Exit status: 0 done, 1 refused or failed (nothing written), 2 wrong usage.\n";
     return text;
 }

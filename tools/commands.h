@@ -15,6 +15,8 @@ int RunSign(const Args& args, CommandIo& io);
 int RunVerify(const Args& args, CommandIo& io);
 int RunCheck(const Args& args, CommandIo& io);
 int RunStage(const Args& args, CommandIo& io);
+int RunPublish(const Args& args, CommandIo& io);
+int RunProbe(const Args& args, CommandIo& io);
 
 extern const char kKeygenHelp[];
 extern const char kManifestHelp[];
@@ -22,6 +24,8 @@ extern const char kSignHelp[];
 extern const char kVerifyHelp[];
 extern const char kCheckHelp[];
 extern const char kStageHelp[];
+extern const char kPublishHelp[];
+extern const char kProbeHelp[];
 
 struct CommandInfo {
     const char* name;

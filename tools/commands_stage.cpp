@@ -7,7 +7,6 @@
 #include <ostream>
 #include <vector>
 
-#include "net/server_address.h"
 #include "tools/atomic_file.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
@@ -29,30 +28,6 @@ extern const char kStageHelp[] =
 namespace fs = std::filesystem;
 
 namespace {
-
-// The manifest's place under ROOT, from the path the updater requests.
-bool ManifestPathUnderRoot(std::string& relative, std::string& error) {
-    const std::u16string wide = BuildManifestPath();
-    relative.clear();
-    for (char16_t c : wide) {
-        if (c == 0) {
-            break;  // the path ends at the first zero unit
-        }
-        if (c > 0x7E) {
-            error = "the built-in manifest path is not plain ASCII";
-            return false;
-        }
-        relative.push_back(static_cast<char>(c));
-    }
-    while (!relative.empty() && relative.front() == '/') {
-        relative.erase(0, 1);
-    }
-    if (relative.empty() || relative.find("..") != std::string::npos) {
-        error = "the built-in manifest path is unusable";
-        return false;
-    }
-    return true;
-}
 
 // Copies every listed file into `partial` and checks each copy against the manifest.
 bool CopyAndCheck(CommandIo& io,

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "manifest/manifest_fetch.h"
 #include "manifest/release_manifest.h"
 
 // The updater stops reading the manifest at this many bytes.
-inline constexpr size_t kManifestByteLimit = 524288;
+inline constexpr size_t kManifestByteLimit = kManifestBodyLimit;
 // What signing adds: "sig=", 128 hex digits and LF.
 inline constexpr size_t kSignatureLineLength = 133;
 

@@ -3,24 +3,7 @@
 # message and no output left behind, help texts, exit codes and the progress line.
 set -euo pipefail
 
-T=${VORLANE_RELEASE_TOOL:?VORLANE_RELEASE_TOOL must name the built tool}
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-# run CMD...: runs the tool, keeping its exit code, stdout and stderr.
-run() {
-    set +e
-    "$T" "$@" >out.txt 2>err.txt
-    rc=$?
-    set -e
-}
+source "$(dirname "$0")/tool_test_lib.sh"
 
 # refused WHAT MESSAGE OUTPUT CMD...: the tool must exit 1, say MESSAGE on stderr, print
 # nothing on stdout and leave no OUTPUT (nor a temporary file beside it).

@@ -1,0 +1,232 @@
+// publish: upload a staged release so that no client ever sees a manifest whose files
+// are not all on the server: the version's files first, checked where they arrived, and
+// only then the manifest, under a temporary name renamed into place.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <ostream>
+#include <set>
+
+#include "net/server_address.h"
+#include "tools/atomic_file.h"
+#include "tools/cli_args.h"
+#include "tools/commands.h"
+#include "tools/folder_hasher.h"
+#include "tools/manifest_writer.h"
+#include "tools/rsync_destination.h"
+
+extern const char kPublishHelp[] =
+    "Usage: vorlane-release publish --staged ROOT [--public FILE] DEST\n"
+    "\n"
+    "Uploads the release staged in ROOT (by \"stage\") to DEST, the update server's\n"
+    "document root: a local folder, or an rsync destination such as\n"
+    "user@host:/srv/vorlane (over ssh; RSYNC_RSH chooses another remote shell) or\n"
+    "rsync://host/module. In this order:\n"
+    "  1. the staged files are checked against the manifest (sizes and SHA-256);\n"
+    "  2. a version folder DEST/download/<version>/ that holds other files, or files the\n"
+    "     manifest does not list, is refused: a published version never changes;\n"
+    "  3. the version's files are copied (files already there and equal are kept);\n"
+    "  4. what arrived is checked: every size, and on a local DEST every SHA-256;\n"
+    "  5. only then the manifest goes in place under a temporary name and is renamed,\n"
+    "     so that a client sees the old manifest or the new one, never one whose files\n"
+    "     are missing.\n"
+    "With --public the manifest's signature is verified first. Needs rsync.\n";
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kCmd[] = "publish";
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// Sizes and digests of `paths` against the manifest records of `names` (same order).
+void CheckFiles(CommandIo& io,
+                const char* what,
+                const std::vector<std::string>& paths,
+                const std::vector<const ManifestFile*>& records,
+                uint64_t total,
+                std::vector<std::string>& problems) {
+    for (size_t i = 0; i < paths.size(); ++i) {
+        struct stat st;
+        if (stat(paths[i].c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            problems.push_back(paths[i] + ": missing");
+        } else if (st.st_size != records[i]->size) {
+            problems.push_back(paths[i] + ": " + std::to_string(st.st_size) + " bytes, the manifest says " +
+                               std::to_string(records[i]->size));
+        }
+    }
+    if (!problems.empty()) {
+        return;
+    }
+    std::vector<std::string> digests;
+    std::string error;
+    ProgressLine progress(io, what, paths.size(), total);
+    if (!HashFiles(
+            paths, digests, [&](uint64_t n, uint64_t b) { progress.Update(n, b); }, error)) {
+        problems.push_back(error);
+        return;
+    }
+    progress.Finish();
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (digests[i] != records[i]->sha256) {
+            problems.push_back(paths[i] + ": its SHA-256 is not the manifest's");
+        }
+    }
+}
+
+}  // namespace
+
+int RunPublish(const Args& argv, CommandIo& io) {
+    ParsedArgs args;
+    std::string error;
+    std::string root;
+    std::string keyPath;
+    if (!ParseArgs(argv, {"staged", "public"}, args, error)) {
+        return UsageError(io, kCmd, error);
+    }
+    std::string manifestRelative;
+    if (!ManifestPathUnderRoot(manifestRelative, error)) {
+        return Fail(io, kCmd, error);
+    }
+    if (args.help) {
+        io.out << kPublishHelp << "The manifest path of this build: DEST/" << manifestRelative << "\n";
+        return 0;
+    }
+    if (!SingleValue(args, "staged", true, root, error) ||
+        !SingleValue(args, "public", false, keyPath, error)) {
+        return UsageError(io, kCmd, error);
+    }
+    if (args.positionals.size() != 1) {
+        return UsageError(io, kCmd, args.positionals.empty() ? "DEST is missing" : "give exactly one DEST");
+    }
+    const std::string dest = args.positionals.front();
+    const bool local = IsLocalDestination(dest);
+    PublicKeyHex key;
+    if (!keyPath.empty() && !ReadPublicKey(keyPath, key, error)) {
+        return Fail(io, kCmd, error);
+    }
+    const std::string manifestPath = Join(root, manifestRelative);
+    LoadedManifest loaded;
+    if (!LoadSignedManifest(manifestPath, keyPath.empty() ? nullptr : &key, loaded, error)) {
+        return Fail(io, kCmd, manifestPath + ": " + error + " (nothing was published)");
+    }
+    const ReleaseManifest& m = loaded.manifest;
+    const std::string versionFolder = "download/" + m.version;
+
+    // The rules stage applies (the version is one safe folder name, names are sound),
+    // since the version and the names become paths on DEST.
+    std::vector<std::string> problems = FindManifestProblems(loaded.split.signedText);
+    for (std::string& p : problems) {
+        p = manifestPath + ": " + p;
+    }
+    std::map<std::string, const ManifestFile*> byName;
+    for (const ManifestFile& f : m.files) {
+        byName.emplace(f.name, &f);
+    }
+    std::vector<std::string> names;  // relative to ROOT and DEST
+    std::vector<std::string> sourcePaths;
+    std::vector<const ManifestFile*> records;
+    uint64_t total = 0;
+    for (const auto& [name, f] : byName) {
+        names.push_back(versionFolder + "/" + name);
+        sourcePaths.push_back(Join(root, names.back()));
+        records.push_back(f);
+        total += static_cast<uint64_t>(f->size);
+    }
+    if (problems.empty()) {
+        CheckFiles(io, "checking the staged files", sourcePaths, records, total, problems);
+    }
+    if (local && !fs::is_directory(dest)) {
+        problems.push_back(dest + ": no such folder (the server's document root must exist)");
+    }
+    if (!problems.empty()) {
+        return Refuse(io, kCmd, problems);
+    }
+
+    // A version folder on DEST may hold the same files already (an interrupted or repeated
+    // publish), never others.
+    std::map<std::string, DestinationEntry> present;
+    if (!ListDestination(dest, versionFolder, present, error)) {
+        return Fail(io, kCmd, error + " (nothing was published)");
+    }
+    const std::set<std::string> listed(names.begin(), names.end());
+    for (const auto& [name, entry] : present) {
+        if (!entry.isFolder && !listed.count(name)) {
+            problems.push_back(Join(dest, name) + ": not in the manifest of version " + m.version);
+        }
+    }
+    std::vector<std::string> differing;
+    if (!FindDifferingFiles(root, dest, names, differing, error)) {
+        return Fail(io, kCmd, error + " (nothing was published)");
+    }
+    for (const std::string& name : differing) {
+        problems.push_back(Join(dest, name) + ": holds other content than " + Join(root, name));
+    }
+    if (!problems.empty()) {
+        problems.push_back(Join(dest, versionFolder) + ": version " + m.version +
+                           " is published with other files; a published version must not change (use a new "
+                           "version)");
+        return Refuse(io, kCmd, problems);
+    }
+
+    // The files first.
+    if (!CopyToDestination(root, dest, names, false, io.errIsTerminal && total >= kProgressBytes, error)) {
+        return Fail(io, kCmd, error + " (the manifest was not published)");
+    }
+    if (!ListDestination(dest, versionFolder, present, error)) {
+        return Fail(io, kCmd, error + " (the manifest was not published)");
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        const auto it = present.find(names[i]);
+        if (it == present.end() || it->second.isFolder) {
+            problems.push_back(Join(dest, names[i]) + ": missing after the copy");
+        } else if (it->second.size != static_cast<uint64_t>(records[i]->size)) {
+            problems.push_back(Join(dest, names[i]) + ": " + std::to_string(it->second.size) +
+                               " bytes arrived, the manifest says " + std::to_string(records[i]->size));
+        }
+    }
+    if (local && problems.empty()) {
+        std::vector<std::string> arrived;
+        for (const std::string& name : names) {
+            arrived.push_back(Join(dest, name));
+        }
+        CheckFiles(io, "checking the copies", arrived, records, total, problems);
+    }
+    if (!problems.empty()) {
+        for (const std::string& p : problems) {
+            Fail(io, kCmd, p);
+        }
+        return Fail(io, kCmd, "the manifest was not published");
+    }
+
+    // The manifest last, under a temporary name renamed into place.
+    const std::string destManifest = Join(dest, manifestRelative);
+    if (local) {
+        std::error_code ec;
+        fs::create_directories(fs::path(destManifest).parent_path(), ec);
+        if (ec || !WriteFileReplacing(destManifest, loaded.body, 0644, error)) {
+            return Fail(io, kCmd,
+                        (ec ? destManifest + ": " + ec.message() : error) + " (the files of version " +
+                            m.version + " are in place)");
+        }
+    } else {
+        if (!CopyToDestination(root, dest, {manifestRelative}, true, false, error) ||
+            !ListDestination(dest, manifestRelative, present, error)) {
+            return Fail(io, kCmd, error + " (the files of version " + m.version + " are in place)");
+        }
+        const auto it = present.find(manifestRelative);
+        if (it == present.end() || it->second.size != loaded.body.size()) {
+            return Fail(io, kCmd, destManifest + ": not the size of " + manifestPath + " after the copy");
+        }
+    }
+    io.out << "Published version " << m.version << ": " << names.size() << " files (" << FormatBytes(total)
+           << ") under " << Join(dest, versionFolder) << "/, then the manifest " << destManifest << "\n"
+           << "Probe the server as the updater sees it:\n"
+           << "  vorlane-release probe --public " << (keyPath.empty() ? "PUBLIC_KEY" : keyPath)
+           << " --signed " << manifestPath << " https://" << NarrowAscii(BuildServerHost()) << "\n";
+    return 0;
+}

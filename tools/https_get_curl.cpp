@@ -1,0 +1,111 @@
+#include <curl/curl.h>
+
+#include <cctype>
+#include <memory>
+
+#include "tools/https_get.h"
+
+namespace {
+
+const char kUserAgent[] = "Vorlane/2";  // the updater's
+const long kConnectTimeoutMs = 13000;   // the updater's resolve and connect time-outs together
+const long kMaxRedirects = 10;          // WinHTTP's default
+
+struct Transfer {
+    const ChunkSink* sink;
+    HttpsAnswer* answer;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    Transfer* t = static_cast<Transfer*>(user);
+    const size_t bytes = size * count;
+    if (bytes > 0 && !(*t->sink)(reinterpret_cast<const uint8_t*>(data), static_cast<uint32_t>(bytes))) {
+        t->answer->stopped = true;
+        return 0;  // libcurl ends the transfer
+    }
+    return bytes;
+}
+
+// Keeps the Content-Encoding of the last answer (a redirect's headers come first).
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    Transfer* t = static_cast<Transfer*>(user);
+    const std::string line(data, size * count);
+    if (line.rfind("HTTP/", 0) == 0) {
+        t->answer->contentEncoding.clear();
+    }
+    const std::string name = "content-encoding:";
+    if (line.size() > name.size()) {
+        std::string start = line.substr(0, name.size());
+        for (char& c : start) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (start == name) {
+            std::string value = line.substr(name.size());
+            const size_t first = value.find_first_not_of(" \t");
+            const size_t last = value.find_last_not_of(" \t\r\n");
+            t->answer->contentEncoding =
+                first == std::string::npos ? "" : value.substr(first, last - first + 1);
+        }
+    }
+    return size * count;
+}
+
+struct CurlFree {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+}  // namespace
+
+HttpsAnswer HttpsGet(const HttpsOrigin& origin,
+                     const std::string& path,
+                     const ChunkSink& sink,
+                     long receiveTimeoutMs) {
+    HttpsAnswer answer;
+    std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
+    if (!curl) {
+        answer.error = "libcurl cannot start";
+        return answer;
+    }
+    std::unique_ptr<curl_slist, CurlFree> resolve;
+    for (const std::string& entry : origin.resolve) {
+        curl_slist* grown = curl_slist_append(resolve.get(), entry.c_str());
+        if (grown) {
+            resolve.release();
+            resolve.reset(grown);
+        }
+    }
+    Transfer transfer{&sink, &answer};
+    char reason[CURL_ERROR_SIZE] = {};
+    CURL* c = curl.get();
+    const std::string url = origin.url + path;
+    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(c, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+    // No byte for the receive time-out: the transfer is stalled.
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, (receiveTimeoutMs + 999) / 1000);
+    if (!origin.caFile.empty()) {
+        curl_easy_setopt(c, CURLOPT_CAINFO, origin.caFile.c_str());
+    }
+    if (resolve) {
+        curl_easy_setopt(c, CURLOPT_RESOLVE, resolve.get());
+    }
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, reason);
+    const CURLcode result = curl_easy_perform(c);
+    if (result != CURLE_OK && !(result == CURLE_WRITE_ERROR && answer.stopped)) {
+        answer.error = reason[0] ? reason : curl_easy_strerror(result);
+        return answer;
+    }
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &answer.status);
+    return answer;
+}
