@@ -14,7 +14,8 @@ packages=(
     mingw-w64 wine wine32:i386 wine64 xvfb xdotool imagemagick
     cmake ninja-build g++ googletest libgtest-dev libssl-dev openssl libbenchmark-dev
     clang libclang-rt-14-dev llvm
-    nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686 libcurl4-openssl-dev rsync strace
+    nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686
+    libcurl4-openssl-dev rsync strace
 )
 update_tries=${VORLANE_APT_UPDATE_TRIES:-3}
 retry_pause=${VORLANE_APT_RETRY_PAUSE:-20}
