@@ -62,7 +62,7 @@ def publish(release_dir, version, manifest, server_root, notes=None, only_if_mis
     for pattern in only_if_missing:
         args += ["--only-if-missing", pattern]
     release_tool(*args, release_dir)
-    release_tool("sign", "--key", os.path.join(DEV_KEY_DIR, "private.pem"), manifest)
+    release_tool("sign", "--key", os.path.join(DEV_KEY_DIR, "private.pem"), "--release-dir", release_dir, manifest)
     public = os.path.join(DEV_KEY_DIR, "public.key")
     release_tool("verify", "--public", public, manifest)
     release_tool("stage", "--release-dir", release_dir, "--signed", manifest, "--out", server_root,

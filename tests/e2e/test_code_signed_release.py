@@ -71,7 +71,8 @@ class CodeSignedReleaseTest(unittest.TestCase):
             early = os.path.join(session.work, "early", "latest.txt")
             os.makedirs(os.path.dirname(early))
             kit.release_tool("manifest", "--version", VERSION, "--out", early, unsigned)
-            kit.release_tool("sign", "--key", os.path.join(kit.DEV_KEY_DIR, "private.pem"), early)
+            kit.release_tool("sign", "--key", os.path.join(kit.DEV_KEY_DIR, "private.pem"), "--release-dir", unsigned,
+                             early)
             self.assertIn("2 of 3 files to install", kit.check(early, release))
 
             # The right order: the manifest of the signed files. An installation made from
