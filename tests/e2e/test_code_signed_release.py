@@ -94,7 +94,7 @@ class CodeSignedReleaseTest(unittest.TestCase):
             session.key(window, "Escape")
             self.assertTrue(session.wait_gone(15))
             self.assertEqual(wd.wait_exit(proc, 15), 0)
-            self.assertEqual(kit.nginx_log(), [("GET", "/vlr/latest.txt", "200")])
+            self.assertEqual(kit.nginx_log(), [("GET", wd.MANIFEST_PATH, "200")])
             self.assertEqual(kit.tree_digests(install), before)
 
 

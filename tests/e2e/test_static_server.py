@@ -77,7 +77,7 @@ class StaticServerTest(unittest.TestCase):
             self.stop_bot(install, 1)
 
             prefix = "/download/%s/" % VERSION
-            self.assertEqual(requests[0], ("GET", "/vlr/latest.txt", "200"))
+            self.assertEqual(requests[0], ("GET", wd.MANIFEST_PATH, "200"))
             self.assertEqual(sorted(requests[1:]), sorted([
                 ("GET", prefix + "VorlanePatcher.exe", "200"),
                 ("GET", prefix + "Vorlane.exe", "200"),
@@ -102,7 +102,7 @@ class StaticServerTest(unittest.TestCase):
 
             # Nothing to do now: the second pass asks for the manifest only.
             self.assertEqual(self.run_auto_pass(session, install, "up_to_date"),
-                             [("GET", "/vlr/latest.txt", "200")])
+                             [("GET", wd.MANIFEST_PATH, "200")])
             self.stop_bot(install, 2)
             self.assertEqual(without_bot_logs(kit.tree_digests(install)), without_bot_logs(got))
 
