@@ -5,6 +5,7 @@ tests share with scripts/demo.sh.
   tool()                 the host build's vorlane-release
   publish(...)           manifest, sign, verify and stage a release folder
   run_auto_pass(...)     one start of the updater with --auto, to its end; stop_bot(...)
+  run_pass_to(...)       one start without --auto, to a phase, closed with Escape
   tree_digests(folder)   {name with "/": SHA-256} of every file below a folder
   run_behind_nginx(...)  runs the calling test again inside tests/netns/with-update-server.sh
                          --nginx; inside, nginx_log() reads what nginx answered
@@ -120,6 +121,20 @@ def run_auto_pass(test, session, install, shot_name):
     test.assertEqual(session.wait_phase(window, wd.FINISHED, 120, save_as=shot_name), wd.FINISHED)
     test.assertTrue(session.wait_gone(30), "auto mode did not close the window")
     test.assertEqual(wd.wait_exit(proc, 30), 0)
+    return nginx_log()[before:]
+
+
+def run_pass_to(test, session, install, phase, shot_name):
+    """One start without --auto that must end in `phase` (the window then waits for the
+    user, who closes it with Escape). Returns the requests nginx answered during it."""
+    before = len(nginx_log())
+    proc = session.start(os.path.join(install, "VorlanePatcher.exe"), timeout=120)
+    window = session.find_window(60)
+    test.assertIsNotNone(window, "no window")
+    test.assertEqual(session.wait_phase(window, phase, 60, save_as=shot_name), phase)
+    session.key(window, "Escape")
+    test.assertTrue(session.wait_gone(15))
+    test.assertEqual(wd.wait_exit(proc, 15), 0)
     return nginx_log()[before:]
 
 
