@@ -155,6 +155,8 @@ void CheckAgainstStagedRelease(const fs::path& root,
         }
         return;
     }
+    notes.push_back("version " + staged.manifest.version + " staged under " + root.string() + " ships no " +
+                    kUpdaterFileName + "; the key of the installed updaters was not checked");
 }
 
 }  // namespace
