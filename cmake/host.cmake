@@ -19,10 +19,12 @@ target_include_directories(vorlane_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_BINAR
 target_link_libraries(vorlane_core PUBLIC OpenSSL::Crypto Threads::Threads)
 
 include(cmake/testdata.cmake)
-# Where the tests find the source tree and the development key.
+# Where the tests find the source tree and the development key, and the server this build is for.
 set(VORLANE_TEST_DEFINES
     VORLANE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-    VORLANE_DEV_PRIVATE_KEY="${VORLANE_DEV_KEY_DIR}/private.pem")
+    VORLANE_DEV_PRIVATE_KEY="${VORLANE_DEV_KEY_DIR}/private.pem"
+    VORLANE_CONFIGURED_HOST="${VORLANE_UPDATE_HOST}"
+    VORLANE_CONFIGURED_PATH="${VORLANE_MANIFEST_PATH}")
 
 file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
 list(FILTER TOOL_SOURCES EXCLUDE REGEX "/main\\.cpp$")
@@ -68,7 +70,7 @@ foreach(script IN LISTS HOST_SCRIPT_TESTS)
     endif()
     add_test(NAME ${name} COMMAND bash ${script})
     set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 ENVIRONMENT
-        "VORLANE_RELEASE_TOOL=$<$<TARGET_EXISTS:vorlane-release>:$<TARGET_FILE:vorlane-release>>;VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR}")
+        "VORLANE_RELEASE_TOOL=$<$<TARGET_EXISTS:vorlane-release>:$<TARGET_FILE:vorlane-release>>;VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR};${VORLANE_SERVER_ENV}")
 endforeach()
 
 include(cmake/fuzz.cmake OPTIONAL)

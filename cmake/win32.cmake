@@ -52,7 +52,7 @@ foreach(suite win winnet winui)
         add_test(NAME ${suite}_tests COMMAND ${WINE_RUN} $<TARGET_FILE:${suite}_tests>)
     endif()
     set_tests_properties(${suite}_tests PROPERTIES ENVIRONMENT
-        "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR}")
+        "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR};${VORLANE_SERVER_ENV}")
 endforeach()
 
 # End-to-end tests of the real program, driven from the Linux side.
@@ -65,7 +65,7 @@ foreach(script IN LISTS E2E_TESTS)
         add_test(NAME e2e_${name} COMMAND bash ${script})
     endif()
     set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT
-        "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR}")
+        "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR};${VORLANE_SERVER_ENV}")
 endforeach()
 
 # Benchmarks of the Windows side: one executable each, run under Wine by a script in bench/.

@@ -12,9 +12,7 @@
 #include "manifest/ecdsa_p256.h"
 #include "manifest/openssl_owners.h"
 
-namespace {
-
-PkeyPtr ImportPublicKey(const std::vector<uint8_t>& x, const std::vector<uint8_t>& y) {
+PkeyPtr ImportP256PublicKey(const std::vector<uint8_t>& x, const std::vector<uint8_t>& y) {
     uint8_t point[65];
     point[0] = 0x04;  // uncompressed point
     std::copy(x.begin(), x.end(), point + 1);
@@ -39,8 +37,6 @@ PkeyPtr ImportPublicKey(const std::vector<uint8_t>& x, const std::vector<uint8_t
     return owned;
 }
 
-}  // namespace
-
 bool VerifyEcdsaP256Sha256(const uint8_t* message,
                            size_t length,
                            const std::vector<uint8_t>& sig,
@@ -49,7 +45,7 @@ bool VerifyEcdsaP256Sha256(const uint8_t* message,
     if (x.size() != 32 || y.size() != 32 || sig.size() != 64) {
         return false;
     }
-    auto key = ImportPublicKey(x, y);
+    auto key = ImportP256PublicKey(x, y);
     if (!key) {
         return false;
     }

@@ -3,6 +3,7 @@
 #include "net/server_address.h"
 
 #include <cstddef>
+#include <iterator>
 
 #include "net/server_address_tables.h"
 
@@ -23,8 +24,9 @@ void Unscramble(const uint16_t* table, size_t count, uint32_t mul, uint32_t add,
 
 std::u16string BuildServerHost() {
     using namespace server_address;
-    std::u16string host(16, u'\0');
-    Unscramble(kHostTable, 16, kHostMul, kHostAdd, host.data());
+    // The table holds exactly as many units as the configured host name has.
+    std::u16string host(std::size(kHostTable), u'\0');
+    Unscramble(kHostTable, std::size(kHostTable), kHostMul, kHostAdd, host.data());
     return host;
 }
 

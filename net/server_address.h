@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-// The update server's host name (16 units).
+// The update server's host name (as configured with VORLANE_UPDATE_HOST).
 std::u16string BuildServerHost();
-// The path of the signed release manifest on that server (15 units).
+// The path of the signed release manifest on that server (VORLANE_MANIFEST_PATH, at most
+// 15 units).
 std::u16string BuildManifestPath();

@@ -91,7 +91,7 @@ run() {  # shows a command as it could be typed (paths relative to the clone), t
 }
 run "$tool" manifest --version 2.6.0.1 --date "$(date +%F)" --notes-file "$demo/release/notes.txt" \
     --only-if-missing 'config/*.ini' --out "$manifest" "$files"
-run "$tool" sign --key "$key/private.pem" "$manifest"
+run "$tool" sign --key "$key/private.pem" --release-dir "$files" "$manifest"
 run "$tool" check --public "$key/public.key" "$manifest" "$install"
 run "$tool" stage --release-dir "$files" --signed "$manifest" --out "$demo/server-root" --public "$key/public.key"
 

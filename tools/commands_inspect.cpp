@@ -9,6 +9,7 @@
 #include "tools/cli_args.h"
 #include "tools/commands.h"
 #include "tools/manifest_writer.h"
+#include "tools/updater_key.h"
 #include "update/install_decision.h"
 
 extern const char kVerifyHelp[] =
@@ -22,12 +23,13 @@ extern const char kVerifyHelp[] =
     "misread are listed as warnings.\n";
 
 extern const char kCheckHelp[] =
-    "Usage: vorlane-release check --public FILE SIGNED_MANIFEST INSTALL_DIR\n"
+    "Usage: vorlane-release check --public FILE [--release-dir DIR] SIGNED_MANIFEST INSTALL_DIR\n"
     "\n"
     "Verifies SIGNED_MANIFEST as \"verify\" does, then decides for every file, as the\n"
     "updater's check does, whether it would be installed into INSTALL_DIR and why:\n"
     "missing, digest differs, unreadable; or left alone: up to date, or present and\n"
-    "marked only-if-missing. Ends with the total to download and the updater's status.\n";
+    "marked only-if-missing. Ends with the total to download and the updater's status,\n"
+    "and which key the installed updater trusts (and, with --release-dir, the release's).\n";
 
 namespace {
 
@@ -36,6 +38,7 @@ bool LoadForInspection(const char* cmd,
                        size_t positionals,
                        CommandIo& io,
                        LoadedManifest& loaded,
+                       PublicKeyHex& key,
                        int& exitCode) {
     std::string error;
     std::string keyPath;
@@ -47,7 +50,6 @@ bool LoadForInspection(const char* cmd,
         exitCode = UsageError(io, cmd, "wrong number of arguments");
         return false;
     }
-    PublicKeyHex key;
     if (!ReadPublicKey(keyPath, key, error)) {
         exitCode = Fail(io, cmd, error);
         return false;
@@ -92,8 +94,9 @@ int RunVerify(const Args& argv, CommandIo& io) {
         return 0;
     }
     LoadedManifest loaded;
+    PublicKeyHex key;
     int exitCode = 0;
-    if (!LoadForInspection(cmd, args, 1, io, loaded, exitCode)) {
+    if (!LoadForInspection(cmd, args, 1, io, loaded, key, exitCode)) {
         return exitCode;
     }
     const ReleaseManifest& m = loaded.manifest;
@@ -121,16 +124,21 @@ int RunCheck(const Args& argv, CommandIo& io) {
     const char* cmd = "check";
     ParsedArgs args;
     std::string error;
-    if (!ParseArgs(argv, {"public"}, args, error)) {
+    std::string releaseDir;
+    if (!ParseArgs(argv, {"public", "release-dir"}, args, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.help) {
         io.out << kCheckHelp;
         return 0;
     }
+    if (!SingleValue(args, "release-dir", false, releaseDir, error)) {
+        return UsageError(io, cmd, error);
+    }
     LoadedManifest loaded;
+    PublicKeyHex key;
     int exitCode = 0;
-    if (!LoadForInspection(cmd, args, 2, io, loaded, exitCode)) {
+    if (!LoadForInspection(cmd, args, 2, io, loaded, key, exitCode)) {
         return exitCode;
     }
     std::string installDir = args.positionals[1];
@@ -162,5 +170,13 @@ int RunCheck(const Args& argv, CommandIo& io) {
     io.out << count << " of " << m.files.size() << " files to install, " << total << " bytes ("
            << FormatBytes(total < 0 ? 0 : static_cast<uint64_t>(total)) << ")\n";
     io.out << "updater: " << (count == 0 ? "Masz najnowsza wersje" : "Dostepna aktualizacja") << "\n";
+    const SigningKeyFacts signer{[&](const PublicKeyHex& k) { return SameKey(k, key); }, ShortKey(key)};
+    io.out << DescribeUpdaterKey("installed updater", installDir + kUpdaterFileName, signer) << "\n";
+    for (const ManifestFile& f : m.files) {
+        if (!releaseDir.empty() && IsUpdaterEntryName(f.name)) {
+            io.out << DescribeUpdaterKey("release updater", releaseDir + "/" + f.name, signer) << "\n";
+            break;
+        }
+    }
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "tools/cli_args.h"
 #include "tools/commands.h"
 #include "tools/manifest_writer.h"
+#include "tools/updater_key.h"
 
 extern const char kKeygenHelp[] =
     "Usage: vorlane-release keygen --out DIR\n"
@@ -23,13 +24,18 @@ extern const char kKeygenHelp[] =
     "private key is lost, no further update can reach the installed updaters.\n";
 
 extern const char kSignHelp[] =
-    "Usage: vorlane-release sign --key FILE|- MANIFEST\n"
+    "Usage: vorlane-release sign --key FILE|- [--release-dir DIR] [--next-key PUBLIC_FILE] MANIFEST\n"
     "\n"
     "Signs MANIFEST in place: appends \"sig=\" and the 128 hex digits of the ECDSA P-256\n"
     "signature (r then s) over the SHA-256 of the text, and a final line feed.\n"
-    "--key FILE   the private key in PEM form; \"-\" reads it from standard input.\n"
-    "The manifest is checked first; a manifest the updater would misread, or one that is\n"
-    "signed already, is refused and left as it is.\n";
+    "--key FILE          the private key in PEM form; \"-\" reads it from standard input.\n"
+    "--release-dir DIR   the release folder; needed when the manifest lists VorlanePatcher.exe:\n"
+    "                    the updater it ships must trust the key that signs, or installations\n"
+    "                    that take the release could never verify a later manifest.\n"
+    "--next-key FILE     a key rotation: the release's updater must trust exactly this public\n"
+    "                    key (the next one), while the release is signed with the current key.\n"
+    "The manifest is checked first; a manifest the updater would misread, one that is\n"
+    "signed already, or a release whose updater trusts another key is refused and left as it is.\n";
 
 int RunKeygen(const Args& argv, CommandIo& io) {
     const char* cmd = "keygen";
@@ -83,14 +89,18 @@ int RunSign(const Args& argv, CommandIo& io) {
     ParsedArgs args;
     std::string error;
     std::string keySource;
-    if (!ParseArgs(argv, {"key"}, args, error)) {
+    std::string releaseDir;
+    std::string nextKeyPath;
+    if (!ParseArgs(argv, {"key", "release-dir", "next-key"}, args, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.help) {
         io.out << kSignHelp;
         return 0;
     }
-    if (!SingleValue(args, "key", true, keySource, error)) {
+    if (!SingleValue(args, "key", true, keySource, error) ||
+        !SingleValue(args, "release-dir", false, releaseDir, error) ||
+        !SingleValue(args, "next-key", false, nextKeyPath, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.positionals.size() != 1) {
@@ -108,11 +118,32 @@ int RunSign(const Args& argv, CommandIo& io) {
         }
         return Refuse(io, cmd, problems);
     }
+    ReleaseManifest listed;
+    PublicKeyHex next;
+    if (!ParseManifestText(text, listed, error)) {
+        return Fail(io, cmd, path + ": " + error);
+    }
+    if (!nextKeyPath.empty() && !ReadPublicKey(nextKeyPath, next, error)) {
+        return Fail(io, cmd, error);
+    }
+    if (releaseDir.empty() && ListsUpdater(listed)) {
+        return Refuse(io, cmd,
+                      {path + ": the release ships " + kUpdaterFileName +
+                       "; give its folder with --release-dir so that the key it trusts can be checked"});
+    }
     std::string pem;
     PublicKeyHex pub;
     std::string signature;
-    if (!ReadPrivateKey(io, keySource, pem, error) || !PublicKeyFromPrivatePem(pem, pub, error) ||
-        !SignManifestText(pem, text, signature, error)) {
+    if (!ReadPrivateKey(io, keySource, pem, error) || !PublicKeyFromPrivatePem(pem, pub, error)) {
+        return Fail(io, cmd, (keySource == "-" ? std::string("standard input") : keySource) + ": " + error);
+    }
+    std::vector<std::string> notes;
+    const SigningKeyFacts signer{[&](const PublicKeyHex& k) { return SameKey(k, pub); }, ShortKey(pub)};
+    if (!CheckUpdaterKey(listed, releaseDir, signer, nextKeyPath.empty() ? nullptr : &next, notes,
+                         problems)) {
+        return Refuse(io, cmd, problems);
+    }
+    if (!SignManifestText(pem, text, signature, error)) {
         return Fail(io, cmd, (keySource == "-" ? std::string("standard input") : keySource) + ": " + error);
     }
     // Read the result back the way the updater will before it replaces the manifest.
@@ -130,5 +161,8 @@ int RunSign(const Args& argv, CommandIo& io) {
     }
     io.out << "Signed " << path << " (version " << parsed.version << ", " << parsed.files.size()
            << " files) with the key x=" << pub.x << "\n";
+    for (const std::string& note : notes) {
+        io.out << "updater: " << note << "\n";
+    }
     return 0;
 }

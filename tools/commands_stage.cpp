@@ -12,10 +12,11 @@
 #include "tools/commands.h"
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
+#include "tools/updater_key.h"
 
 extern const char kStageHelp[] =
     "Usage: vorlane-release stage --release-dir DIR --signed SIGNED_MANIFEST --out ROOT\n"
-    "                             [--public FILE]\n"
+    "                             [--public FILE] [--next-key PUBLIC_FILE]\n"
     "\n"
     "Lays out ROOT as the update server's document root:\n"
     "  ROOT/download/<version>/<name>  every file of the manifest, copied from DIR\n"
@@ -23,7 +24,11 @@ extern const char kStageHelp[] =
     "Each staged copy is hashed and compared with the manifest before anything is put in\n"
     "place; the files go in first and the manifest last. A version already staged under\n"
     "ROOT is refused: a published version never changes. With --public the signature is\n"
-    "verified first. Upload in the same order: the download folder, then the manifest.\n";
+    "verified first. Upload in the same order: the download folder, then the manifest.\n"
+    "The release's VorlanePatcher.exe must trust the key that signs the manifest, and the\n"
+    "manifest must verify with the key of the updater that the release now staged under\n"
+    "ROOT ships: otherwise installations could never update again. --next-key FILE is a\n"
+    "key rotation: the release's updater must then trust exactly that next key.\n";
 
 namespace fs = std::filesystem;
 
@@ -84,6 +89,51 @@ bool CopyAndCheck(CommandIo& io,
     return problems.empty();
 }
 
+// Installations that took the release now staged under ROOT run the updater it shipped;
+// the new manifest must verify with the key that updater trusts, or they never update again.
+void CheckAgainstStagedRelease(const fs::path& root,
+                               const std::string& manifestRelative,
+                               const LoadedManifest& next,
+                               std::vector<std::string>& notes,
+                               std::vector<std::string>& problems) {
+    const fs::path current = root / manifestRelative;
+    std::error_code ec;
+    if (!fs::exists(current, ec)) {
+        return;  // the first release under ROOT
+    }
+    LoadedManifest staged;
+    std::string error;
+    if (!LoadSignedManifest(current.string(), nullptr, staged, error)) {
+        notes.push_back(current.string() + ": " + error +
+                        "; the key of the installed updaters was not checked");
+        return;
+    }
+    for (const ManifestFile& f : staged.manifest.files) {
+        if (!IsUpdaterEntryName(f.name)) {
+            continue;
+        }
+        const std::string exe = (root / "download" / staged.manifest.version / f.name).string();
+        std::string bytes;
+        PublicKeyHex trusted;
+        if (!ReadWholeFile(exe, bytes, error) || !FindUpdaterKey(bytes, trusted, error)) {
+            notes.push_back(exe + ": " + error + "; the key of the installed updaters was not checked");
+        } else if (!VerifyManifestSignatureWithKey(next.split.signedText, next.split.signatureText,
+                                                   trusted.x.c_str(), trusted.y.c_str())) {
+            problems.push_back("installations updated to version " + staged.manifest.version +
+                               " (staged under " + root.string() + ") run an updater that trusts the key " +
+                               ShortKey(trusted) +
+                               "; this manifest is not signed with it, so they would refuse it and never "
+                               "update again. A key rotation signs with the current key (see --next-key)");
+        } else {
+            notes.push_back("the updater of version " + staged.manifest.version + " trusts the key " +
+                            ShortKey(trusted) + ", which signs this manifest");
+        }
+        return;
+    }
+    notes.push_back("version " + staged.manifest.version + " staged under " + root.string() + " ships no " +
+                    kUpdaterFileName + "; the key of the installed updaters was not checked");
+}
+
 }  // namespace
 
 int RunStage(const Args& argv, CommandIo& io) {
@@ -94,7 +144,8 @@ int RunStage(const Args& argv, CommandIo& io) {
     std::string signedPath;
     std::string root;
     std::string keyPath;
-    if (!ParseArgs(argv, {"release-dir", "signed", "out", "public"}, args, error)) {
+    std::string nextKeyPath;
+    if (!ParseArgs(argv, {"release-dir", "signed", "out", "public", "next-key"}, args, error)) {
         return UsageError(io, cmd, error);
     }
     std::string manifestRelative;
@@ -106,14 +157,17 @@ int RunStage(const Args& argv, CommandIo& io) {
     }
     if (!SingleValue(args, "release-dir", true, releaseDir, error) ||
         !SingleValue(args, "signed", true, signedPath, error) ||
-        !SingleValue(args, "out", true, root, error) || !SingleValue(args, "public", false, keyPath, error)) {
+        !SingleValue(args, "out", true, root, error) || !SingleValue(args, "public", false, keyPath, error) ||
+        !SingleValue(args, "next-key", false, nextKeyPath, error)) {
         return UsageError(io, cmd, error);
     }
     if (!args.positionals.empty()) {
         return UsageError(io, cmd, "unexpected argument " + args.positionals.front());
     }
     PublicKeyHex key;
-    if (!keyPath.empty() && !ReadPublicKey(keyPath, key, error)) {
+    PublicKeyHex next;
+    if ((!keyPath.empty() && !ReadPublicKey(keyPath, key, error)) ||
+        (!nextKeyPath.empty() && !ReadPublicKey(nextKeyPath, next, error))) {
         return Fail(io, cmd, error);
     }
     LoadedManifest loaded;
@@ -138,6 +192,21 @@ int RunStage(const Args& argv, CommandIo& io) {
         problems.push_back(
             versionDir.string() + ": version " + m.version +
             " is staged already; a published version must not change (remove it or use a new version)");
+    }
+    std::vector<std::string> notes;
+    if (problems.empty()) {
+        // The updater is read where the manifest's digest of it holds: the bytes then staged.
+        const SigningKeyFacts signer{
+            [&](const PublicKeyHex& k) {
+                return VerifyManifestSignatureWithKey(loaded.split.signedText, loaded.split.signatureText,
+                                                      k.x.c_str(), k.y.c_str());
+            },
+            keyPath.empty() ? std::string("a key not given (--public names it)") : ShortKey(key)};
+        CheckUpdaterKey(loaded.manifest, releaseDir, signer, nextKeyPath.empty() ? nullptr : &next, notes,
+                        problems);
+    }
+    if (havePath && problems.empty()) {
+        CheckAgainstStagedRelease(root, manifestRelative, loaded, notes, problems);
     }
     if (!problems.empty()) {
         return Refuse(io, cmd, problems);
@@ -183,5 +252,8 @@ int RunStage(const Args& argv, CommandIo& io) {
     }
     io.out << "Staged version " << m.version << ": " << m.files.size() << " files under "
            << versionDir.string() << "\nManifest: " << manifestPath.string() << "\n";
+    for (const std::string& note : notes) {
+        io.out << "updater: " << note << "\n";
+    }
     return 0;
 }

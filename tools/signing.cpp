@@ -1,5 +1,6 @@
 #include "tools/signing.h"
 
+#include "manifest/manifest_signature.h"
 #include "manifest/openssl_owners.h"
 
 #include <openssl/bio.h>
@@ -150,4 +151,11 @@ bool ParsePublicKeyFile(const std::string& text, PublicKeyHex& out, std::string&
     }
     out = key;
     return true;
+}
+
+bool IsP256Point(const PublicKeyHex& key) {
+    std::vector<uint8_t> x;
+    std::vector<uint8_t> y;
+    return HexToBytes(key.x, x) && x.size() == 32 && HexToBytes(key.y, y) && y.size() == 32 &&
+           ImportP256PublicKey(x, y) != nullptr;
 }

@@ -19,9 +19,14 @@ bool PublicKeyFromPrivatePem(const std::string& pem, PublicKeyHex& out, std::str
 
 // Signs SHA-256 of `signedText` and returns the 128 lowercase hex digits of r then s
 // (each left-padded to 32 bytes). False with a message on failure.
-bool SignManifestText(const std::string& pem, const std::string& signedText, std::string& signatureHex,
+bool SignManifestText(const std::string& pem,
+                      const std::string& signedText,
+                      std::string& signatureHex,
                       std::string& error);
 
 // The public key file form that the Windows build takes: "x=..." and "y=..." lines.
 std::string FormatPublicKeyFile(const PublicKeyHex& key);
 bool ParsePublicKeyFile(const std::string& text, PublicKeyHex& out, std::string& error);
+
+// True when (x, y) is a point of P-256 (64 lowercase hex digits each).
+bool IsP256Point(const PublicKeyHex& key);

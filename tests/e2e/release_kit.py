@@ -4,6 +4,8 @@ tests share with scripts/demo.sh.
 
   tool()                 the host build's vorlane-release
   publish(...)           manifest, sign, verify and stage a release folder
+  run_auto_pass(...)     one start of the updater with --auto, to its end; stop_bot(...)
+  run_pass_to(...)       one start without --auto, to a phase, closed with Escape
   tree_digests(folder)   {name with "/": SHA-256} of every file below a folder
   run_behind_nginx(...)  runs the calling test again inside tests/netns/with-update-server.sh
                          --nginx; inside, nginx_log() reads what nginx answered
@@ -40,19 +42,26 @@ def tool():
                        % ", ".join(p for p in candidates if p))
 
 
+def run_release_tool(*args, **kwargs):
+    """Runs vorlane-release; the finished process (exit code, stdout, stderr as text)."""
+    return subprocess.run([tool(), *args], capture_output=True, text=True, timeout=120, **kwargs)
+
+
 def release_tool(*args, **kwargs):
     """Runs vorlane-release; its output as text. Fails the caller on a non-zero exit."""
-    done = subprocess.run([tool(), *args], capture_output=True, text=True, timeout=120, **kwargs)
+    done = run_release_tool(*args, **kwargs)
     if done.returncode != 0:
         raise RuntimeError("vorlane-release %s failed (%d):\n%s%s"
                            % (" ".join(args), done.returncode, done.stdout, done.stderr))
     return done.stdout
 
 
-def publish(release_dir, version, manifest, server_root, notes=None, only_if_missing=()):
+def publish(release_dir, version, manifest, server_root, notes=None, only_if_missing=(), key_dir=DEV_KEY_DIR,
+            next_key=None):
     """The publisher's steps over a finished release folder (code-signing, if any, is
-    done before): the manifest, its signature by the build's development key, the check
-    the updater makes of it, and the server tree. Returns the signed manifest's path."""
+    done before): the manifest, its signature by the key in `key_dir` (the build's
+    development key unless told), the check the updater makes of it, and the server tree.
+    `next_key` (a public key file) makes it a key rotation. Returns the signed manifest's path."""
     args = ["manifest", "--version", version, "--date", "2026-12-09", "--out", manifest]
     if notes:
         notes_file = manifest + ".notes"
@@ -62,11 +71,13 @@ def publish(release_dir, version, manifest, server_root, notes=None, only_if_mis
     for pattern in only_if_missing:
         args += ["--only-if-missing", pattern]
     release_tool(*args, release_dir)
-    release_tool("sign", "--key", os.path.join(DEV_KEY_DIR, "private.pem"), manifest)
-    public = os.path.join(DEV_KEY_DIR, "public.key")
+    rotation = ["--next-key", next_key] if next_key else []
+    release_tool("sign", "--key", os.path.join(key_dir, "private.pem"), "--release-dir", release_dir, *rotation,
+                 manifest)
+    public = os.path.join(key_dir, "public.key")
     release_tool("verify", "--public", public, manifest)
     release_tool("stage", "--release-dir", release_dir, "--signed", manifest, "--out", server_root,
-                 "--public", public)
+                 "--public", public, *rotation)
     return manifest
 
 
@@ -98,6 +109,44 @@ def write_file(folder, name, data):
     with open(path, "wb") as f:
         f.write(data if isinstance(data, bytes) else data.encode())
     return path
+
+
+def run_auto_pass(test, session, install, shot_name):
+    """One start with --auto: it ends on its own, launching the bot. Returns the requests
+    nginx answered during it."""
+    before = len(nginx_log())
+    proc = session.start(os.path.join(install, "VorlanePatcher.exe"), "--auto", timeout=180)
+    window = session.find_window(60)
+    test.assertIsNotNone(window, "no window")
+    test.assertEqual(session.wait_phase(window, wd.FINISHED, 120, save_as=shot_name), wd.FINISHED)
+    test.assertTrue(session.wait_gone(30), "auto mode did not close the window")
+    test.assertEqual(wd.wait_exit(proc, 30), 0)
+    return nginx_log()[before:]
+
+
+def run_pass_to(test, session, install, phase, shot_name):
+    """One start without --auto that must end in `phase` (the window then waits for the
+    user, who closes it with Escape). Returns the requests nginx answered during it."""
+    before = len(nginx_log())
+    proc = session.start(os.path.join(install, "VorlanePatcher.exe"), timeout=120)
+    window = session.find_window(60)
+    test.assertIsNotNone(window, "no window")
+    test.assertEqual(session.wait_phase(window, phase, 60, save_as=shot_name), phase)
+    session.key(window, "Escape")
+    test.assertTrue(session.wait_gone(15))
+    test.assertEqual(wd.wait_exit(proc, 15), 0)
+    return nginx_log()[before:]
+
+
+def stop_bot(test, install, starts):
+    """Waits for the bot's start number `starts` (the updater launched it), then stops it."""
+    def count(what):
+        return len([r for r in wd.read_runs(install) if r.startswith(what)])
+    test.assertTrue(wd.wait_for(lambda: count("start") >= starts, 30),
+                    "the bot was not launched: %s" % wd.read_runs(install))
+    write_file(install, "Vorlane.stop", "")
+    test.assertTrue(wd.wait_for(lambda: count("stop") >= starts, 30), "the bot did not stop")
+    os.remove(os.path.join(install, "Vorlane.stop"))
 
 
 def run_behind_nginx(script, name, timeout=600):

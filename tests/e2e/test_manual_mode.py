@@ -23,7 +23,8 @@ def release_with_new_bot(slow=False):
     release = wd.Release(NEW_VERSION).add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT))
     release.add("data/big.bin", BIG)
     # The manifest comes 2.5 s late, so that the window is seen checking.
-    rules = ["/download/%s/data/big.bin trickle=4096:250" % NEW_VERSION, "/vlr/latest.txt delay=2500"] if slow else []
+    rules = ["/download/%s/data/big.bin trickle=4096:250" % NEW_VERSION,
+             wd.MANIFEST_PATH + " delay=2500"] if slow else []
     return release.publish(*rules)
 
 

@@ -46,26 +46,6 @@ class StaticServerTest(unittest.TestCase):
                     notes="Nowa mapa\n", only_if_missing=["config/*.ini"])
         return release, manifest
 
-    def run_auto_pass(self, session, install, shot_name):
-        """One start with --auto: it ends on its own, launching the bot. Returns the
-        requests nginx answered during it."""
-        before = len(kit.nginx_log())
-        proc = session.start(os.path.join(install, "VorlanePatcher.exe"), "--auto", timeout=180)
-        window = session.find_window(60)
-        self.assertIsNotNone(window, "no window")
-        self.assertEqual(session.wait_phase(window, wd.FINISHED, 120, save_as=shot_name), wd.FINISHED)
-        self.assertTrue(session.wait_gone(30), "auto mode did not close the window")
-        self.assertEqual(wd.wait_exit(proc, 30), 0)
-        return kit.nginx_log()[before:]
-
-    def stop_bot(self, install, starts):
-        self.assertTrue(wd.wait_for(lambda: len([r for r in wd.read_runs(install) if r.startswith("start")]) >= starts,
-                                    30), "the bot was not launched: %s" % wd.read_runs(install))
-        kit.write_file(install, "Vorlane.stop", "")
-        self.assertTrue(wd.wait_for(lambda: len([r for r in wd.read_runs(install) if r.startswith("stop")]) >= starts,
-                                    30), "the bot did not stop")
-        os.remove(os.path.join(install, "Vorlane.stop"))
-
     def test_whole_pass_against_nginx(self):
         with wd.Session("static_server") as session:
             install = session.install("install")
@@ -73,11 +53,11 @@ class StaticServerTest(unittest.TestCase):
             wanted = kit.tree_digests(release)
             self.assertIn("6 of 8 files to install", kit.check(manifest, install))
 
-            requests = self.run_auto_pass(session, install, "updated")
-            self.stop_bot(install, 1)
+            requests = kit.run_auto_pass(self, session, install, "updated")
+            kit.stop_bot(self, install, 1)
 
             prefix = "/download/%s/" % VERSION
-            self.assertEqual(requests[0], ("GET", "/vlr/latest.txt", "200"))
+            self.assertEqual(requests[0], ("GET", wd.MANIFEST_PATH, "200"))
             self.assertEqual(sorted(requests[1:]), sorted([
                 ("GET", prefix + "VorlanePatcher.exe", "200"),
                 ("GET", prefix + "Vorlane.exe", "200"),
@@ -101,9 +81,9 @@ class StaticServerTest(unittest.TestCase):
             self.assertIn("0 of 8 files to install", kit.check(manifest, install))
 
             # Nothing to do now: the second pass asks for the manifest only.
-            self.assertEqual(self.run_auto_pass(session, install, "up_to_date"),
-                             [("GET", "/vlr/latest.txt", "200")])
-            self.stop_bot(install, 2)
+            self.assertEqual(kit.run_auto_pass(self, session, install, "up_to_date"),
+                             [("GET", wd.MANIFEST_PATH, "200")])
+            kit.stop_bot(self, install, 2)
             self.assertEqual(without_bot_logs(kit.tree_digests(install)), without_bot_logs(got))
 
 

@@ -26,6 +26,20 @@ sys.path.insert(0, os.path.join(SOURCE, "tests", "fixtures"))
 import update_server  # noqa: E402
 import vlsign  # noqa: E402
 
+
+
+def _manifest_path():
+    """The manifest path this build was configured with: its ctest environment gives it
+    (VORLANE_MANIFEST_PATH), else the build's generated tables."""
+    if os.environ.get("VORLANE_MANIFEST_PATH"):
+        return os.environ["VORLANE_MANIFEST_PATH"]
+    shown = subprocess.run([sys.executable, os.path.join(SOURCE, "tools", "server_address.py"), "show"],
+                           capture_output=True, text=True, timeout=30, check=True).stdout
+    return shown.split("path=", 1)[1].strip()
+
+
+MANIFEST_PATH = _manifest_path()  # "/vlr/latest.txt" by default
+
 WINDOW_TITLE = "Vorlane Updater"
 WIDTH, HEIGHT = 620, 430
 
@@ -384,7 +398,7 @@ class Release:
     """A release on the test server: its files under /download/<version>/ and its manifest,
     signed with the build's development key, at the program's manifest path."""
 
-    MANIFEST = "vlr/latest.txt"
+    MANIFEST = MANIFEST_PATH[1:]
 
     def __init__(self, version, notes="Poprawki\\nNowe funkcje"):
         self.server = update_server.State(os.environ["VORLANE_SERVER_STATE"], os.environ["VORLANE_SERVER_ROOT"])

@@ -75,6 +75,8 @@ TEST(ReleaseNames, RefusesWhatTheUpdaterDropsOrMangles) {
 
 TEST(ReleaseNames, FindsNamesThatWindowsTakesForOneFile) {
     EXPECT_TRUE(FindCaseClashes({"a.txt", "b/a.txt", "B2/x", "b2/y"}).empty());
+    // A name listed twice is one file, not two names in different letter case.
+    EXPECT_TRUE(FindCaseClashes({"a.txt", "b/c", "a.txt"}).empty());
     const auto same = FindCaseClashes({"Data/x.dll", "data/X.DLL"});
     ASSERT_EQ(same.size(), 1u);
     EXPECT_NE(same[0].find("\"Data/x.dll\" and \"data/X.DLL\""), std::string::npos);
@@ -152,6 +154,7 @@ TEST(ManifestWriter, TheParserReadsBackExactlyWhatWasWritten) {
 TEST(ManifestProblems, CatchRecordsTheUpdaterWouldSkipOrMisread) {
     const std::string file = "file=a.txt|3|" + kDigest + "|0\n";
     EXPECT_TRUE(FindManifestProblems(Text(file)).empty());
+    EXPECT_TRUE(FindManifestProblems(Text("file=a.txt|999999999999999999|" + kDigest + "|0\n")).empty());
     const std::pair<std::string, std::string> cases[] = {
         {"VLR1\r\nversion=1\r\n" + file, "first line"},
         {Text(file + "notes=x\r\n"), "line 4: ends in CR"},
@@ -160,6 +163,8 @@ TEST(ManifestProblems, CatchRecordsTheUpdaterWouldSkipOrMisread) {
         {Text("file=a.txt|3|" + std::string(64, 'A') + "|0\n"), "64 lowercase"},
         {Text("file=a.txt|12x|" + kDigest + "|0\n"), "decimal"},
         {Text("file=a.txt|-5|" + kDigest + "|0\n"), "decimal"},
+        // 19 digits may pass the updater's 64-bit limit, where it clamps the size.
+        {Text("file=a.txt|9999999999999999999|" + kDigest + "|0\n"), "decimal"},
         {Text("file=a.txt|3|" + kDigest + "|1|x\n"), "neither 0 nor 1"},
         {Text("file=a.txt|3|" + kDigest + "\n"), "name|size|sha256|flag"},
         {Text("file=a..b|3|" + kDigest + "|0\n"), "\"..\""},

@@ -13,6 +13,7 @@
 #include "manifest/manifest_parser.h"
 #include "manifest/manifest_signature.h"
 #include "net/file_digest.h"
+#include "net/server_address.h"
 #include "signing_helpers.h"
 #include "tools/atomic_file.h"
 #include "tools/cli_args.h"
@@ -20,6 +21,7 @@
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
 #include "tools/release_scan.h"
+#include "tools/updater_key.h"
 
 namespace fs = std::filesystem;
 
@@ -59,6 +61,18 @@ struct ToolRun {
     std::string out;
     std::string err;
 };
+
+// A stand-in updater: the key texts as the real build holds them, among other bytes.
+std::string UpdaterBytes(const PublicKeyHex& key, size_t padding = 3) {
+    return std::string("MZ\x90\0updater\0", 12) + key.x + std::string(1 + padding, '\0') + key.y +
+           std::string("\0tail", 5);
+}
+
+// The manifest path of this build as narrow text.
+std::string ManifestPathText() {
+    const std::u16string wide = BuildManifestPath();
+    return std::string(wide.begin(), wide.end());
+}
 
 ToolRun Tool(const Args& args, const std::string& input = "") {
     std::ostringstream out;
@@ -194,9 +208,13 @@ TEST(CliArgs, TakesBothValueFormsAndRefusesUnknownOptions) {
 TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
     TempFolder dir;
     const std::string rel = dir / "release";
+    ASSERT_EQ(Tool({"keygen", "--out", dir / "keys"}).code, 0);
+    PublicKeyHex pub;
+    std::string error;
+    ASSERT_TRUE(ReadPublicKey(dir / "keys/public.key", pub, error));
     const std::map<std::string, std::string> files = {
         {"Vorlane.exe", "MZ bot"},
-        {"VorlanePatcher.exe", "MZ updater"},
+        {"VorlanePatcher.exe", UpdaterBytes(pub)},
         {"data/my file.txt", "blank in the name"},
         {"data/deep/er/x.dat", std::string(200000, '\x07')},
         {"config/user.ini", "edited by the user"},
@@ -208,15 +226,14 @@ TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
     WriteFile(dir / "notes.txt", "Nowa wersja\nPoprawki\n");
     const std::string signedPath = dir / "latest.txt";
 
-    ASSERT_EQ(Tool({"keygen", "--out", dir / "keys"}).code, 0);
     ToolRun manifest =
         Tool({"manifest", "--version", "2.0.1", "--date", "2026-12-09", "--notes-file", dir / "notes.txt",
               "--only-if-missing", "config/*.ini", "--out", signedPath, rel});
     ASSERT_EQ(manifest.code, 0) << manifest.err;
     std::string pem;
-    std::string error;
     ASSERT_TRUE(ReadWholeFile(dir / "keys/private.pem", pem, error));
-    ToolRun sign = Tool({"sign", "--key", "-", signedPath}, pem);  // the key from standard input
+    ToolRun sign =
+        Tool({"sign", "--key", "-", "--release-dir", rel, signedPath}, pem);  // the key from standard input
     ASSERT_EQ(sign.code, 0) << sign.err;
     ToolRun verify = Tool({"verify", "--public", dir / "keys/public.key", signedPath});
     ASSERT_EQ(verify.code, 0) << verify.err;
@@ -226,8 +243,6 @@ TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
     ASSERT_TRUE(ReadWholeFile(signedPath, body, error));
     SplitManifest split;
     ASSERT_TRUE(SplitManifestSignature(body, split));
-    PublicKeyHex pub;
-    ASSERT_TRUE(ReadPublicKey(dir / "keys/public.key", pub, error));
     EXPECT_TRUE(
         VerifyManifestSignatureWithKey(split.signedText, split.signatureText, pub.x.c_str(), pub.y.c_str()));
     ReleaseManifest m;
@@ -249,7 +264,7 @@ TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
                           "--public", dir / "keys/public.key"});
     ASSERT_EQ(stage.code, 0) << stage.err;
     std::string served;
-    ASSERT_TRUE(ReadWholeFile(dir / "www/vlr/latest.txt", served, error)) << error;
+    ASSERT_TRUE(ReadWholeFile(dir / ("www" + ManifestPathText()), served, error)) << error;
     EXPECT_EQ(served, body);
     for (const auto& [name, data] : files) {
         std::string copy;
@@ -265,7 +280,10 @@ TEST(ReleaseRoundTrip, TheUpdaterReadsBackEveryFileOfTheRelease) {
     EXPECT_NE(check.out.find("current  digest matches  6  Vorlane.exe"), std::string::npos) << check.out;
     EXPECT_NE(check.out.find("skip     present, only if missing  18  config/user.ini"), std::string::npos);
     EXPECT_NE(check.out.find("install  missing  17  data/my file.txt"), std::string::npos);
-    EXPECT_NE(check.out.find("4 of 6 files to install, 200027 bytes"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("4 of 6 files to install, " +
+                             std::to_string(200017 + files.at("VorlanePatcher.exe").size()) + " bytes"),
+              std::string::npos)
+        << check.out;
     EXPECT_NE(check.out.find("updater: Dostepna aktualizacja"), std::string::npos);
 }
 
@@ -305,4 +323,34 @@ TEST(ReleaseVerify, ShowsTheUpdatersMessage) {
     r = Tool({"verify", "--public", dir / "public.key", dir / "m.txt"});
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.err.find("warning: line 4: \"a\\b\": holds a backslash"), std::string::npos) << r.err;
+}
+
+// The key an updater trusts is found only where it stands as the build puts it: two
+// adjacent NUL-terminated texts of 64 hex digits that form a P-256 point, in either order.
+TEST(UpdaterKey, FoundOnlyAsTwoAdjacentTextsThatFormAPoint) {
+    const TestKey a = MakeTestKey();
+    const TestKey b = MakeTestKey();
+    PublicKeyHex found;
+    std::string error;
+    ASSERT_TRUE(FindUpdaterKey(UpdaterBytes(a.pub), found, error)) << error;
+    EXPECT_TRUE(SameKey(found, a.pub));
+    // Y placed first by the linker; another 64-digit text just before the pair.
+    const std::string noise = std::string(64, 'e') + '\0';
+    ASSERT_TRUE(FindUpdaterKey(noise + UpdaterBytes(PublicKeyHex{a.pub.y, a.pub.x}), found, error)) << error;
+    EXPECT_TRUE(SameKey(found, a.pub));
+
+    const std::pair<std::string, std::string> refused[] = {
+        {"MZ no key at all", "no recognisable publisher key"},
+        {UpdaterBytes(a.pub, 100), "no recognisable publisher key"},                      // not adjacent
+        {UpdaterBytes(PublicKeyHex{a.pub.x, b.pub.y}), "no recognisable publisher key"},  // not a point
+        {UpdaterBytes(a.pub) + UpdaterBytes(b.pub), "2 different publisher keys"},
+        // X part of a longer run of hex digits.
+        {std::string("MZ\0f", 4) + a.pub.x + '\0' + a.pub.y + '\0', "no recognisable publisher key"},
+    };
+    for (const auto& [bytes, message] : refused) {
+        EXPECT_FALSE(FindUpdaterKey(bytes, found, error));
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+    // The same key twice (as two builds of one header could leave it) is one key.
+    EXPECT_TRUE(FindUpdaterKey(UpdaterBytes(a.pub) + UpdaterBytes(a.pub), found, error)) << error;
 }

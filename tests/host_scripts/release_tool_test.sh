@@ -35,6 +35,14 @@ release() {
     done
 }
 
+# updater KEYDIR FILE: a stand-in updater that trusts the key in KEYDIR, built in as the
+# updater holds it (two NUL-terminated texts of 64 hex digits); without KEYDIR, no key.
+updater() {
+    { printf 'MZ updater\0'; [ -z "$1" ] || printf '%s\0%s\0' "$(sed -n 's/^x=//p' "$1/public.key")" \
+        "$(sed -n 's/^y=//p' "$1/public.key")"; } >"$2"
+}
+short() { echo "x=$(sed -n 's/^x=//p' "$1/public.key" | cut -c1-16)..."; }
+
 # --- help and usage ------------------------------------------------------------------
 run --help
 [ "$rc" -eq 0 ] || fail "--help exit $rc"
@@ -56,7 +64,6 @@ run sign latest.txt
 # --- round trip ------------------------------------------------------------------------
 mkdir -p rel/data/deep/er rel/config
 printf 'MZ bot' >rel/Vorlane.exe
-printf 'MZ updater' >rel/VorlanePatcher.exe
 printf 'blank in the name' >"rel/data/my file.txt"
 head -c 300000 /dev/urandom >rel/data/deep/er/x.dat
 printf 'user settings' >rel/config/user.ini
@@ -67,6 +74,7 @@ run keygen --out keys
 [ "$(stat -c %a keys/private.pem)" = 600 ] || fail "private.pem mode $(stat -c %a keys/private.pem)"
 grep -q "no further update" err.txt || fail "keygen gives no warning about losing the key"
 grep -qx "x=$(sed -n 's/^x=//p' keys/public.key)" out.txt || fail "keygen does not print x"
+updater keys rel/VorlanePatcher.exe
 cp keys/private.pem key.copy
 run keygen --out keys
 [ "$rc" -eq 1 ] && grep -q "exists already" err.txt || fail "keygen overwrote: exit $rc"
@@ -81,11 +89,16 @@ grep -qx 'notes=Nowa wersja\\n' latest.txt && grep -qx 'notes=Poprawki' latest.t
 cp latest.txt unsigned.txt
 
 run sign --key keys/private.pem latest.txt
+[ "$rc" -eq 1 ] && grep -q "give its folder with --release-dir" err.txt && cmp -s latest.txt unsigned.txt ||
+    fail "sign of a release with an updater, without --release-dir: exit $rc $(cat err.txt)"
+run sign --key keys/private.pem --release-dir rel latest.txt
 [ "$rc" -eq 0 ] || fail "sign: $(cat err.txt)"
+grep -qF "updater: VorlanePatcher.exe trusts the key $(short keys), which signs this release" out.txt ||
+    fail "sign does not say which key the updater trusts: $(cat out.txt)"
 [ "$(tail -n 1 latest.txt | grep -cE '^sig=[0-9a-f]{128}$')" = 1 ] || fail "no sig= line"
 [ "$(head -c -134 latest.txt)" = "$(head -c -1 unsigned.txt)" ] || fail "sign changed the signed text"
 cp unsigned.txt stdin-signed.txt
-"$T" sign --key - stdin-signed.txt <keys/private.pem >/dev/null 2>&1 || fail "sign --key - failed"
+"$T" sign --key - --release-dir rel stdin-signed.txt <keys/private.pem >/dev/null 2>&1 || fail "sign --key - failed"
 openssl_ok=$(head -n -1 stdin-signed.txt | cmp -s - unsigned.txt && echo yes || echo no)
 [ "$openssl_ok" = yes ] || fail "signing from standard input changed the text"
 
@@ -103,7 +116,9 @@ grep -qx "  | Nowa wersja" out.txt || fail "notes not shown"
 
 run stage --release-dir rel --signed latest.txt --out www --public keys/public.key
 [ "$rc" -eq 0 ] || fail "stage: $(cat err.txt)"
-cmp -s www/vlr/latest.txt latest.txt || fail "the staged manifest differs"
+cmp -s "www${VORLANE_MANIFEST_PATH:-/vlr/latest.txt}" latest.txt || fail "the staged manifest differs"
+# A web server running as another user must be able to read the version folder.
+[ "$(stat -c %a www/download/2.0.1)" = 755 ] || fail "version folder mode $(stat -c %a www/download/2.0.1)"
 (cd rel && find . -type f -printf '%P\n') | while IFS= read -r name; do
     cmp -s "rel/$name" "www/download/2.0.1/$name" || fail "staged $name differs"
 done
@@ -117,11 +132,19 @@ printf 'mine' >inst/config/user.ini
 run check --public keys/public.key latest.txt inst
 [ "$rc" -eq 0 ] || fail "check: $(cat err.txt)"
 grep -q "^current  digest matches  6  Vorlane.exe$" out.txt || fail "check: Vorlane.exe"
-grep -q "^install  digest differs  10  VorlanePatcher.exe$" out.txt || fail "check: updater entry"
+grep -q "^install  digest differs  141  VorlanePatcher.exe$" out.txt || fail "check: updater entry"
 grep -q "^skip     present, only if missing  13  config/user.ini$" out.txt || fail "check: only if missing"
 grep -q "^install  missing  17  data/my file.txt$" out.txt || fail "check: missing file"
-grep -q "^3 of 5 files to install, 300027 bytes" out.txt || fail "check total: $(tail -n 2 out.txt)"
+grep -q "^3 of 5 files to install, 300158 bytes" out.txt || fail "check total: $(tail -n 2 out.txt)"
 grep -qx "updater: Dostepna aktualizacja" out.txt || fail "check status"
+grep -qF "installed updater: inst/VorlanePatcher.exe holds no recognisable publisher key" out.txt ||
+    fail "check: the installed updater's key: $(tail -n 1 out.txt)"
+"$T" keygen --out other >/dev/null 2>&1
+updater other inst/VorlanePatcher.exe
+run check --public keys/public.key --release-dir rel latest.txt inst
+grep -qxF "installed updater: trusts the key $(short other), not the key that signs this manifest" out.txt &&
+    grep -qxF "release updater: trusts the key $(short keys), which signs this manifest" out.txt ||
+    fail "check: which keys the updaters trust: $(tail -n 2 out.txt)"
 
 # --- what the updater says about bad manifests -----------------------------------------
 run verify --public keys/public.key unsigned.txt
@@ -129,7 +152,6 @@ run verify --public keys/public.key unsigned.txt
 sed 's/^version=2.0.1$/version=2.0.2/' latest.txt >tampered.txt
 run verify --public keys/public.key tampered.txt
 [ "$rc" -eq 1 ] && grep -q "podpis manifestu sie nie zgadza" err.txt || fail "tampered: exit $rc $(cat err.txt)"
-"$T" keygen --out other >/dev/null 2>&1
 run verify --public other/public.key latest.txt
 [ "$rc" -eq 1 ] && grep -q "podpis manifestu sie nie zgadza" err.txt || fail "other key: exit $rc"
 run check --public other/public.key latest.txt inst
@@ -204,7 +226,7 @@ refuse_sign "upper-case digest" "64 lowercase" $'VLR1\nversion=1\nfile=a|1|'"${d
 refuse_sign "signed twice" "signed already" "$(cat latest.txt)"$'\n'
 printf 'not a key\n' >badkey.pem
 cp unsigned.txt u2.txt
-run sign --key badkey.pem u2.txt
+run sign --key badkey.pem --release-dir rel u2.txt
 [ "$rc" -eq 1 ] && grep -q "not a P-256 private key" err.txt && cmp -s u2.txt unsigned.txt || fail "bad key: exit $rc"
 
 # --- refusals of stage -------------------------------------------------------------------
@@ -217,11 +239,66 @@ refused "missing file" "cannot copy" www2 stage --release-dir rel2 --signed late
 refused "staged already" "is staged already" www/download/.stage-none \
     stage --release-dir rel --signed latest.txt --out www
 sed 's/^file=Vorlane.exe|6|/file=Vorlane.exe|7|/' unsigned.txt >wrongsize.txt
-"$T" sign --key keys/private.pem wrongsize.txt >/dev/null
+"$T" sign --key keys/private.pem --release-dir rel wrongsize.txt >/dev/null
 refused "wrong size" "Vorlane.exe: its size is not the manifest's 7" www3 \
     stage --release-dir rel --signed wrongsize.txt --out www3
 run stage --release-dir rel --signed unsigned.txt --out www3
 [ "$rc" -eq 1 ] && grep -q "manifest bez podpisu" err.txt && [ ! -e www3 ] || fail "stage of an unsigned manifest"
+
+# --- the updater a release ships must trust the key that signs it -------------------------
+# sign_refused WHAT MESSAGE MANIFEST ARGS...: sign refuses and leaves a copy of MANIFEST unsigned.
+sign_refused() {
+    local what=$1 message=$2 manifest=$3
+    shift 3
+    cp "$manifest" k.txt
+    run sign --key keys/private.pem "$@" k.txt
+    [ "$rc" -eq 1 ] && grep -qF -- "$message" err.txt && cmp -s k.txt "$manifest" ||
+        fail "sign, $what: exit $rc $(cat err.txt)"
+}
+cp -r rel relB
+updater other relB/VorlanePatcher.exe
+sign_refused "updater changed after the manifest" "its SHA-256 is not the manifest's" unsigned.txt --release-dir relB
+"$T" manifest --version 2.0.1 --out unsignedB.txt relB 2>/dev/null
+sign_refused "updater with another key" \
+    "relB/VorlanePatcher.exe trusts the key $(short other), but this release is signed with $(short keys)" \
+    unsignedB.txt --release-dir relB
+sign_refused "next key is the signing key" "signed with the next key $(short keys)" unsignedB.txt \
+    --release-dir relB --next-key keys/public.key
+"$T" keygen --out third >/dev/null 2>&1
+sign_refused "next key not the updater's" "not the next key $(short third)" unsignedB.txt \
+    --release-dir relB --next-key third/public.key
+# A rotation: signed with the current key, the updater trusts exactly the next one.
+cp unsignedB.txt rot.txt
+run sign --key keys/private.pem --release-dir relB --next-key other/public.key rot.txt
+[ "$rc" -eq 0 ] && grep -qF "key rotation: VorlanePatcher.exe trusts the next key $(short other)" out.txt ||
+    fail "sign of a rotation: exit $rc $(cat err.txt)"
+refused "stage of a rotation without --next-key" \
+    "trusts the key $(short other), but this release is signed with $(short keys)" wwwB \
+    stage --release-dir relB --signed rot.txt --out wwwB --public keys/public.key
+run stage --release-dir relB --signed rot.txt --out wwwB --public keys/public.key --next-key other/public.key
+[ "$rc" -eq 0 ] && grep -qF "key rotation" out.txt || fail "stage of a rotation: exit $rc $(cat err.txt)"
+# Done wrong: the new key signs while installations of the staged 2.0.1 still trust the old one.
+"$T" manifest --version 2.0.2 --out wrong.txt relB 2>/dev/null
+"$T" sign --key other/private.pem --release-dir relB wrong.txt >/dev/null || fail "sign with the new key"
+refused "rotation done wrong" "installations updated to version 2.0.1" www/download/2.0.2 \
+    stage --release-dir relB --signed wrong.txt --out www --public other/public.key
+# An updater that holds no key, or two different ones, is refused too.
+mkdir relN
+updater "" relN/VorlanePatcher.exe
+"$T" manifest --version 3 --out nokey.txt relN 2>/dev/null
+sign_refused "updater without a key" "relN/VorlanePatcher.exe: holds no recognisable publisher key" nokey.txt \
+    --release-dir relN
+for k in keys other; do
+    printf '%s\0%s\0' "$(sed -n 's/^x=//p' $k/public.key)" "$(sed -n 's/^y=//p' $k/public.key)"
+done >relN/VorlanePatcher.exe
+"$T" manifest --version 3 --out twokeys.txt relN 2>/dev/null
+sign_refused "updater with two keys" "holds 2 different publisher keys" twokeys.txt --release-dir relN
+# A release without the updater passes with a note.
+release noupd
+"$T" manifest --version 3 --out noupd.txt noupd 2>/dev/null
+run sign --key keys/private.pem noupd.txt
+[ "$rc" -eq 0 ] && grep -qF "the release holds no VorlanePatcher.exe" out.txt ||
+    fail "release without the updater: exit $rc $(cat err.txt)"
 
 # --- progress while hashing a large folder -----------------------------------------------
 mkdir -p big

@@ -6,6 +6,7 @@
 # "METHOD URI STATUS BYTES" per request, the URI as sent, still percent-encoded).
 #   nginx-conf.sh SERVE_ROOT CERT_DIR RUN LOGS [LIMIT_RATE]
 # LIMIT_RATE (nginx's limit_rate, e.g. 2m) slows every answer, so a demo can be watched.
+# The manifest's location is VORLANE_MANIFEST_PATH, the path the build was configured with.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 site="$here/../../docs/nginx-example.conf"
@@ -17,6 +18,7 @@ site_text=$(sed -E \
     -e "s|^( *ssl_certificate) [^;]*;.*|\\1 $certs/server.pem;|" \
     -e "s|^( *ssl_certificate_key) [^;]*;.*|\\1 $certs/server.key;|" \
     -e "s|^( *root) [^;]*;.*|\\1 $root;|" \
+    -e "s|^( *location = )/[^ ]* \\{|\\1${VORLANE_MANIFEST_PATH:-/vlr/latest.txt} {|" \
     -e '/listen \[::\]/d' "$site")
 for want in "ssl_certificate $certs/server.pem;" "ssl_certificate_key $certs/server.key;" "root $root;"; do
     grep -qF "$want" <<<"$site_text" || { echo "nginx-conf.sh: $site no longer has the line for: $want" >&2; exit 1; }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a command in a private network and mount namespace where the program's own update
-# host (read from net/server_address_tables.h) is a local test server on 127.0.0.1:443.
+# host (the build's VORLANE_UPDATE_HOST) is a local test server on 127.0.0.1:443.
 # Nothing outside the namespace changes; the unmodified program reaches "its" server.
 #
 #   tests/netns/with-update-server.sh [--state DIR] [--stall-limit S] [--nginx [--limit-rate R]]
@@ -23,6 +23,7 @@
 #   VORLANE_SERVER_STATE  the state dir: control/rules, control/tls, requests.jsonl
 #                         (default <serve-root>.server; control/ is kept, the log emptied)
 #   VORLANE_SERVER_ROOT   the served tree       VORLANE_UPDATE_HOST  the host name
+#   VORLANE_MANIFEST_PATH the manifest path (also where nginx serves the manifest)
 #   VORLANE_CERT_DIR      test CA and certificates (ca.pem, ...)
 #   WINEPREFIX            when set on entry: a network copy of that prefix, see below
 # Wine: a program connects in the namespace of its prefix's wineserver, so the command never
@@ -79,7 +80,15 @@ if [ "$inside" = 0 ]; then
     rm -rf "$state/scratch"
     mkdir "$state/scratch"
     : >"$state/requests.jsonl"
-    host=${VORLANE_UPDATE_HOST:-$(python3 "$source_dir/tools/server_address.py" show | sed -n 's/^host=//p')}
+    # The host and manifest path of the build under test (its ctest environment), else those
+    # its generated tables give.
+    if [ -z "${VORLANE_UPDATE_HOST:-}" ] || [ -z "${VORLANE_MANIFEST_PATH:-}" ]; then
+        address=$(python3 "$source_dir/tools/server_address.py" show)
+        VORLANE_UPDATE_HOST=$(sed -n 's/^host=//p' <<<"$address")
+        VORLANE_MANIFEST_PATH=$(sed -n 's/^path=//p' <<<"$address")
+    fi
+    export VORLANE_MANIFEST_PATH
+    host=$VORLANE_UPDATE_HOST
     work=${VORLANE_BUILD_DIR:-$source_dir/build}/netns
     certs=$work/certs
     bash "$here/make-certs.sh" "$certs" "$host"
