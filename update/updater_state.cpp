@@ -8,6 +8,7 @@ uint32_t StartTick = 0;
 std::thread WorkerThread;
 
 const char kFailedStatus[] = "Aktualizacja nie powiodla sie";
+const char kCheckingStatus[] = "Sprawdzam najnowsza wersje...";
 
 void SetPhaseAndStatus(int32_t phase, const std::string& text) {
     std::lock_guard<std::mutex> lock(State.mutex);

@@ -56,7 +56,8 @@ extern uint32_t StartTick;
 // The thread of the current or last pass.
 extern std::thread WorkerThread;
 
-extern const char kFailedStatus[];  // "Aktualizacja nie powiodla sie"
+extern const char kFailedStatus[];    // "Aktualizacja nie powiodla sie"
+extern const char kCheckingStatus[];  // "Sprawdzam najnowsza wersje..."
 
 void SetPhaseAndStatus(int32_t phase, const std::string& text);
 // Ends the pass: phase Failed, the fixed status, the cause in errorDetail.
