@@ -74,7 +74,10 @@ std::string GetFileVersionString(const std::string& path) {
     }
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) {
+    // A damaged resource can declare a shorter fixed record; reading past it would take the
+    // version numbers from whatever follows.
+    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
         return std::string();
     }
     char text[32];

@@ -26,7 +26,7 @@ void FailUpdate(const std::string& detail) {
 DownloadProgress MakeProgressUpdate(int64_t base) {
     return [base](uint64_t written) {
         std::lock_guard<std::mutex> lock(State.mutex);
-        State.doneBytes = base + static_cast<int64_t>(written);
+        State.doneBytes = AddWrapping(base, static_cast<int64_t>(written));
     };
 }
 

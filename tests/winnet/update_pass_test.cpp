@@ -22,13 +22,22 @@ struct Entry {
     std::string name;  // as the manifest writes it
     std::string content;
     bool onlyIfMissing = false;
+    bool upperCaseDigest = false;  // the manifest writes the digest in capitals
 };
+
+std::string DigestAsWritten(const Entry& e) {
+    std::string digest = Sha256Hex(e.content);
+    for (char& c : digest) {
+        c = e.upperCaseDigest && c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return digest;
+}
 
 // Serves the release: the signed manifest and every file under /download/<version>/.
 void ServeRelease(const std::vector<Entry>& entries) {
     std::string text = std::string("VLR1\nversion=") + kVersion + "\nnotes=Poprawki\\n\n";
     for (const Entry& e : entries) {
-        text += "file=" + e.name + "|" + std::to_string(e.content.size()) + "|" + Sha256Hex(e.content) + "|" +
+        text += "file=" + e.name + "|" + std::to_string(e.content.size()) + "|" + DigestAsWritten(e) + "|" +
                 (e.onlyIfMissing ? "1" : "0") + "\n";
         test_server::PutFile(std::string("download/") + kVersion + "/" + e.name, e.content);
     }
@@ -203,6 +212,16 @@ TEST_F(UpdatePassTest, ACorruptSecondFileStopsThePassAndARetryFetchesOnlyWhatIsM
     for (const Entry& e : release) {
         EXPECT_EQ(ReadText(Local(e.name)), e.content) << e.name;
     }
+
+    // A digest in capitals is not the file's digest: the download fails its check where it
+    // would be moved into place, rather than being installed and fetched again every pass.
+    ServeRelease({{"one.bin", std::string(70000, 'U'), false, true}});
+    ASSERT_TRUE(RunPass());
+    s = Read();
+    EXPECT_EQ(s.phase, Failed);
+    EXPECT_EQ(s.errorDetail, "Plik one.bin jest uszkodzony (zla suma kontrolna)");
+    EXPECT_EQ(Sha256Hex(ReadText(Local("one.bin"))), Sha256Hex(release[0].content));
+    EXPECT_TRUE(TemporaryFiles().empty());
 }
 
 TEST_F(UpdatePassTest, ATargetHeldOpenByAnotherProcessFailsTheMove) {
