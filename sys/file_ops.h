@@ -3,11 +3,17 @@
 
 #include <string>
 
+// How a step on a file ended. Busy is a sharing violation: another process holds the file
+// open and does not share what the step needs (for a moment, if it is a virus scanner).
+enum class FileStep { Done, Busy, Failed };
+
 // True when a file or a folder exists at the path.
 bool PathExists(const std::string& path);
-// Writes the file's data through to the disk; false when it cannot be opened or flushed.
-bool FlushFileToDisk(const std::string& path);
+// Writes the file's data through to the disk. The file is opened sharing everything, so a
+// reader that does not mind writers (a virus scanner that has just opened the new file) is
+// no obstacle.
+FileStep FlushFileToDisk(const std::string& path);
 // Renames `from` over `to` (replacing it) and returns once the rename itself is on disk.
-bool MoveFileOver(const std::string& from, const std::string& to);
+FileStep MoveFileOver(const std::string& from, const std::string& to);
 // Removes a file; a failure is ignored (the file may never have been made).
 void DeleteFileQuietly(const std::string& path);

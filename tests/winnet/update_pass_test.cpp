@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "file_holder.h"
 #include "pass_driver.h"
 #include "test_server.h"
 #include "tests/win/test_bot.h"
@@ -240,6 +241,47 @@ TEST_F(UpdatePassTest, ATargetHeldOpenByAnotherProcessFailsTheMove) {
     EXPECT_TRUE(helper.Running());
     EXPECT_TRUE(StopBots(InstallDir + "tools\\", {&helper}));
     EXPECT_EQ(ReadText(Local("tools/helper.exe")), ReadText(BotExe()));
+}
+
+// A second process opens the new file while it is being downloaded: as a virus scanner does
+// (reading, sharing everything), as one that does not share deletion for half a second
+// after the last byte, and as one that does not let go.
+TEST_F(UpdatePassTest, AScannerHoldingTheNewFileFailsThePassOnlyIfItNeverLetsGo) {
+    const std::string name = "tools/helper.exe";
+    const std::string temporary = Local(name) + ".download";
+    const size_t size = 300000;
+    auto serveSlowly = [&](char fill) {
+        ServeRelease({{name, std::string(size, fill)}});
+        // About two seconds of download, so that the holder opens the file while it grows.
+        test_server::SetRule(std::string("/download/") + kVersion + "/tools/helper.exe", "trickle=16384:100");
+    };
+    HoldOptions scanner;
+    scanner.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    scanner.appearWithinMs = 20000;
+    HoldOptions brief = scanner;
+    brief.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    brief.releaseAtSize = size;
+    brief.releaseAfterMs = 500;
+    for (const auto& [fill, options] : {std::pair{'s', scanner}, std::pair{'b', brief}}) {
+        serveSlowly(fill);
+        FileHolder holder(temporary, options);
+        ASSERT_TRUE(RunPass());
+        EXPECT_TRUE(holder.Holding(0)) << fill;
+        EXPECT_EQ(Read().phase, Updated) << fill << ": " << Read().errorDetail;
+        EXPECT_EQ(Sha256Hex(ReadText(Local(name))), Sha256Hex(std::string(size, fill))) << fill;
+        EXPECT_TRUE(holder.Release());
+        EXPECT_TRUE(TemporaryFiles().empty()) << fill;
+    }
+
+    HoldOptions stubborn = brief;
+    stubborn.releaseAtSize = -1;
+    serveSlowly('x');
+    FileHolder holder(temporary, stubborn);
+    ASSERT_TRUE(RunPass());
+    EXPECT_TRUE(holder.Holding(0));
+    EXPECT_EQ(Read().phase, Failed);
+    EXPECT_EQ(Read().errorDetail, "Nie moge zapisac tools/helper.exe (plik otwarty?)");
+    EXPECT_EQ(Sha256Hex(ReadText(Local(name))), Sha256Hex(std::string(size, 'b')));
 }
 
 TEST_F(UpdatePassTest, TheInstallWaitsForTheBotToCloseAndForTheConfirmation) {
