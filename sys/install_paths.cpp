@@ -27,9 +27,8 @@ bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {
         return false;
     }
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
     for (size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) {
+        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) {
             return false;
         }
     }
