@@ -1,6 +1,7 @@
 // The few whole-file operations of the install: existence, durable replacement, removal.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 
 // How a step on a file ended. Busy is a sharing violation: another process holds the file
@@ -17,3 +18,7 @@ FileStep FlushFileToDisk(const std::string& path);
 FileStep MoveFileOver(const std::string& from, const std::string& to);
 // Removes a file; a failure is ignored (the file may never have been made).
 void DeleteFileQuietly(const std::string& path);
+// Open binary streams on a path of any length; the writer empties the file first. True
+// when the stream is open.
+bool OpenReadStream(std::ifstream& stream, const std::string& path);
+bool OpenWriteStream(std::ofstream& stream, const std::string& path);

@@ -23,6 +23,16 @@ std::vector<std::string> ParentDirectoriesBelowInstallDir(const std::string& ful
     return folders;
 }
 
+std::string WithoutLongPathPrefix(const std::string& path) {
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
+        return "\\\\" + path.substr(8);
+    }
+    if (path.rfind("\\\\?\\", 0) == 0) {
+        return path.substr(4);
+    }
+    return path;
+}
+
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {
         return false;
