@@ -78,9 +78,9 @@ class AutoModeTest(unittest.TestCase):
             content = bytes(range(256)) * 1024
             release = wd.Release("2.6.0.1").add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT))
             release.add("sub/data.bin", content)
-            # About four seconds of download, so that the first pass still runs when the
+            # About eight seconds of download, so that the first pass still runs when the
             # second updater has decided.
-            release.publish("/download/2.6.0.1/sub/data.bin trickle=16384:250")
+            release.publish("/download/2.6.0.1/sub/data.bin trickle=8192:250")
             folder = session.install("install")
             exe = os.path.join(folder, "VorlanePatcher.exe")
             first = session.start(exe, "--auto")

@@ -24,9 +24,9 @@
 #include <map>
 #include <memory>
 
+#include "file_holder.h"
 #include "net/https_client.h"
 #include "net/server_address.h"
-#include "file_holder.h"
 #include "pass_driver.h"
 #include "test_server.h"
 
