@@ -42,6 +42,10 @@ void MainButtonAction(HWND window) {
             InstallConfirmed.store(true, std::memory_order_seq_cst);
             break;
         case MainButtonStep::Retry:
+            // Checking is written before the pass starts, as for the automatic retry: a second
+            // press queued behind this one then finds no retry to make, instead of joining
+            // the new pass on the window thread while that pass waits for a confirmation.
+            SetPhaseAndStatus(Checking, kCheckingStatus);
             StartWorker();
             break;
         case MainButtonStep::Nothing:

@@ -1,7 +1,10 @@
 #include "app/start_up.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "sys/install_paths.h"
 
 bool HasAutoSwitch(const char* commandLine) {
     return commandLine != nullptr && std::strstr(commandLine, "--auto") != nullptr;
@@ -13,6 +16,21 @@ std::string InstallDirFromModulePath(const std::string& modulePath) {
         return std::string();
     }
     return modulePath.substr(0, cut + 1);
+}
+
+uint64_t FolderKey(const std::string& installDir) {
+    // FNV-1a over the path with ASCII letters folded: Windows paths ignore their case.
+    uint64_t hash = 14695981039346656037ull;
+    for (char c : installDir) {
+        hash = (hash ^ static_cast<uint8_t>(FoldAsciiCase(c))) * 1099511628211ull;
+    }
+    return hash;
+}
+
+std::string FolderLockName(const std::string& installDir) {
+    char hex[17];
+    std::snprintf(hex, sizeof(hex), "%016llx", static_cast<unsigned long long>(FolderKey(installDir)));
+    return std::string("Local\\VorlanePatcher-") + hex;
 }
 
 std::string ReadWholeModulePath(const ModulePathReader& read) {

@@ -11,6 +11,11 @@ bool HasAutoSwitch(const char* commandLine);
 // The folder of a module path with its final backslash or slash; "" when it has neither.
 std::string InstallDirFromModulePath(const std::string& modulePath);
 
+// One pass per installation folder: the name of the kernel object that a running updater
+// holds for its folder, "Local\\VorlanePatcher-" + 16 hex digits of FolderKey.
+uint64_t FolderKey(const std::string& installDir);
+std::string FolderLockName(const std::string& installDir);
+
 // Reads a path through `read`, which behaves as GetModuleFileNameA: it writes at most
 // `capacity` bytes and returns the length, or returns `capacity` when the path was cut (and 0
 // on failure). The buffer grows until the whole path fits, so a path longer than 260 bytes

@@ -3,6 +3,7 @@
 
 #include "app/main_window_win32.h"
 #include "app/module_path_win32.h"
+#include "app/single_instance_win32.h"
 #include "app/start_up.h"
 #include "ui/ui_fonts_win32.h"
 #include "update/updater_state.h"
@@ -10,9 +11,15 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     AutoMode = HasAutoSwitch(commandLine);
     InstallDir = InstallDirFromModulePath(ReadModulePath());
+    // A second updater of the same folder would download into the same temporary files
+    // and, in auto mode, start a second bot: it shows the first one's window instead.
+    if (!ClaimInstallFolder(InstallDir)) {
+        ShowFolderWindow(InstallDir);
+        return 0;
+    }
     SetCurrentDirectoryA(InstallDir.c_str());
     Fonts() = CreateUiFonts();
-    CreateMainWindow(instance);
+    MarkFolderWindow(CreateMainWindow(instance), InstallDir);
     StartTick = GetTickCount();
     StartWorker();
 

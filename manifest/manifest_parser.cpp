@@ -53,8 +53,10 @@ std::string DecodeNotesValue(const std::string& value) {
 }
 
 bool IsAcceptedManifestName(const std::string& name) {
+    // Every file call ends a name at a zero byte: "Vorlane.exe\0x" would be written
+    // straight over the installed Vorlane.exe.
     return !name.empty() && name.find("..") == std::string::npos && name[0] != '/' &&
-           name.find(':') == std::string::npos;
+           name.find(':') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
 bool ParseFileRecord(const std::string& value, ManifestFile& entry) {

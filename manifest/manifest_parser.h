@@ -20,5 +20,5 @@ std::string DecodeNotesValue(const std::string& value);
 // Parses the value of one "file" record; false when the record is dropped.
 bool ParseFileRecord(const std::string& value, ManifestFile& entry);
 
-// The name rule the parser applies: non-empty, no "..", no ":", no leading "/".
+// The name rule the parser applies: non-empty, no "..", no ":", no leading "/", no zero byte.
 bool IsAcceptedManifestName(const std::string& name);

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "net/file_digest.h"
+#include "sys/file_ops.h"
 
 #ifndef BCRYPT_SHA256_ALG_HANDLE
 // mingw's headers lack the predefined pseudo-handles; this is the value Windows defines.
@@ -32,8 +33,8 @@ class ScopedHash {
 
 bool Sha256FileHex(const std::string& path, std::string& out) {
     out.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) {
+    std::ifstream in;
+    if (!OpenReadStream(in, path)) {
         return false;
     }
     ScopedHash hash;

@@ -1,10 +1,10 @@
 // One release file from the server into a temporary file, streamed block by block.
 #include "net/file_download.h"
 
-#include <cstdio>
 #include <fstream>
 
 #include "net/https_client.h"
+#include "sys/file_ops.h"
 
 namespace {
 const int32_t kReceiveTimeoutMs = 60000;
@@ -15,8 +15,8 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
                          const std::string& tempPath,
                          const DownloadProgress& progress,
                          std::string& error) {
-    std::ofstream out(tempPath, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
+    std::ofstream out;
+    if (!OpenWriteStream(out, tempPath)) {
         error = "nie moge zapisac " + tempPath;
         return false;
     }
@@ -43,6 +43,6 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
     } else if (status != 0) {
         error = "HTTP " + std::to_string(status) + " przy " + file.name;
     }
-    std::remove(tempPath.c_str());
+    DeleteFileQuietly(tempPath);
     return false;
 }

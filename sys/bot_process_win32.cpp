@@ -8,6 +8,7 @@
 
 #include "sys/bot_process.h"
 #include "sys/install_paths.h"
+#include "sys/long_path_win32.h"
 #include "sys/scoped_handle_win32.h"
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 const DWORD kBotAccess = PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE;
 const UINT kTerminatedExitCode = 1;
 const DWORD kTerminationWaitMs = 5000;
+const DWORD kLongestPath = 32768;
 
 static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI Tool Help entry");
 static_assert(kBotAccess == 0x00101001, "terminate, limited query, synchronize");
@@ -25,13 +27,15 @@ bool TerminateIfBot(DWORD pid, const std::string& botPath) {
     if (!process.valid()) {
         return false;  // another user's or a higher integrity level's process
     }
-    char image[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    if (!QueryFullProcessImageNameA(process.get(), 0, image, &size)) {
+    // Room for the longest path Windows has: a bot in a deep folder is still recognised.
+    std::vector<wchar_t> image(kLongestPath);
+    DWORD size = kLongestPath;
+    if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) {
         return false;
     }
     // A program of the same name started from another folder is not ours to end.
-    if (!EqualIgnoringAsciiCase(std::string(image, size), botPath)) {
+    const std::string imagePath = NarrowPath(std::wstring(image.data(), size));
+    if (!EqualIgnoringAsciiCase(WithoutLongPathPrefix(imagePath), botPath)) {
         return false;
     }
     if (!TerminateProcess(process.get(), kTerminatedExitCode)) {
@@ -63,18 +67,22 @@ int32_t TerminateBotProcesses() {
 }
 
 std::string GetFileVersionString(const std::string& path) {
+    const std::wstring widePath = LongPathW(path);
     DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    const DWORD size = GetFileVersionInfoSizeW(widePath.c_str(), &ignored);
     if (size == 0) {
         return std::string();
     }
     std::vector<char> block(size, 0);
-    if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) {
+    if (!GetFileVersionInfoW(widePath.c_str(), 0, size, block.data())) {
         return std::string();
     }
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr) {
+    // A damaged resource can declare a shorter fixed record; reading past it would take the
+    // version numbers from whatever follows.
+    if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
         return std::string();
     }
     char text[32];

@@ -1,23 +1,55 @@
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "sys/file_ops.h"
+#include "sys/long_path_win32.h"
 #include "sys/scoped_handle_win32.h"
 
-bool PathExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+namespace {
+
+FileStep StepFailed() {
+    return GetLastError() == ERROR_SHARING_VIOLATION ? FileStep::Busy : FileStep::Failed;
 }
 
-bool FlushFileToDisk(const std::string& path) {
+}  // namespace
+
+bool PathExists(const std::string& path) {
+    return GetFileAttributesW(LongPathW(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+FileStep FlushFileToDisk(const std::string& path) {
     // Without this a power loss right after the rename can leave the new name on a file
     // whose data never reached the disk.
-    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    return file.valid() && FlushFileBuffers(file.get());
+    ScopedHandle file(CreateFileW(LongPathW(path).c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    if (!file.valid()) {
+        return StepFailed();
+    }
+    return FlushFileBuffers(file.get()) ? FileStep::Done : FileStep::Failed;
 }
 
-bool MoveFileOver(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+FileStep MoveFileOver(const std::string& from, const std::string& to) {
+    if (MoveFileExW(LongPathW(from).c_str(), LongPathW(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return FileStep::Done;
+    }
+    return StepFailed();
 }
 
 void DeleteFileQuietly(const std::string& path) {
-    DeleteFileA(path.c_str());
+    DeleteFileW(LongPathW(path).c_str());
+}
+
+// libstdc++ opens a wide path with _wfopen, which hands it to CreateFileW unchanged.
+bool OpenReadStream(std::ifstream& stream, const std::string& path) {
+    stream.open(std::filesystem::path(LongPathW(path)), std::ios::binary);
+    return stream.is_open();
+}
+
+bool OpenWriteStream(std::ofstream& stream, const std::string& path) {
+    stream.open(std::filesystem::path(LongPathW(path)), std::ios::binary | std::ios::trunc);
+    return stream.is_open();
 }

@@ -23,13 +23,22 @@ std::vector<std::string> ParentDirectoriesBelowInstallDir(const std::string& ful
     return folders;
 }
 
+std::string WithoutLongPathPrefix(const std::string& path) {
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
+        return "\\\\" + path.substr(8);
+    }
+    if (path.rfind("\\\\?\\", 0) == 0) {
+        return path.substr(4);
+    }
+    return path;
+}
+
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {
         return false;
     }
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
     for (size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) {
+        if (FoldAsciiCase(a[i]) != FoldAsciiCase(b[i])) {
             return false;
         }
     }

@@ -14,5 +14,12 @@ bool IsFileLocked(const std::string& path);
 // The folders CreateParentDirectories makes, outermost first: the prefix before each
 // backslash that stands after InstallDir's length. Never InstallDir itself, never the file.
 std::vector<std::string> ParentDirectoriesBelowInstallDir(const std::string& fullPath);
+// The path without a leading "\\?\" ("\\?\UNC\" becomes "\\"), as a process's image name
+// may carry it when the process was started under that form.
+std::string WithoutLongPathPrefix(const std::string& path);
+// An ASCII capital as its small letter; every other byte as it is.
+inline char FoldAsciiCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 // Equal texts when ASCII letters are folded; every other byte must match.
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b);

@@ -44,7 +44,7 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
 }
 
 bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list) {
-    SetPhaseAndStatus(Checking, "Sprawdzam najnowsza wersje...");
+    SetPhaseAndStatus(Checking, kCheckingStatus);
     ResetPassFields();
     if (!FetchReleaseManifest(manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);

@@ -15,6 +15,10 @@ namespace {
 // The running updater is never overwritten: the bot swaps this file in when it starts.
 const char kStagedUpdater[] = "VorlanePatcher.new.exe";
 const char kTemporarySuffix[] = ".download";
+// A virus scanner opens a freshly written file (an .exe above all) right after it is closed,
+// sometimes without sharing: the flush and the rename are tried again for about two seconds.
+const int32_t kMoveAttempts = 8;
+const uint32_t kMoveRetryMs = 250;
 
 WaitHooks RealWaitHooks() {
     WaitHooks hooks;
@@ -29,6 +33,20 @@ WaitHooks RealWaitHooks() {
         State.botRunning = busy;
     };
     return hooks;
+}
+
+// Flushes the verified temporary file and renames it over the target.
+bool MoveIntoPlace(const std::string& temporary, const std::string& target) {
+    for (int32_t attempt = 1;; ++attempt) {
+        FileStep step = FlushFileToDisk(temporary);
+        if (step == FileStep::Done) {
+            step = MoveFileOver(temporary, target);
+        }
+        if (step != FileStep::Busy || attempt == kMoveAttempts) {
+            return step == FileStep::Done;
+        }
+        SleepMs(kMoveRetryMs);
+    }
 }
 
 // Downloads one entry to its temporary name, checks it and moves it over `target`.
@@ -52,7 +70,7 @@ bool InstallOne(const ReleaseManifest& manifest,
     }
     // The data goes to the disk before the rename, so that a power loss cannot leave the
     // installed name on an empty or torn file.
-    if (!FlushFileToDisk(temporary) || !MoveFileOver(temporary, target)) {
+    if (!MoveIntoPlace(temporary, target)) {
         DeleteFileQuietly(temporary);
         FailUpdate("Nie moge zapisac " + entry.name + " (plik otwarty?)");
         return false;

@@ -6,17 +6,13 @@
 #include <vector>
 
 #include "manifest/release_manifest.h"
+#include "update/updater_state.h"
 
 // The entries that must be installed, in manifest order, and the sum of their sizes.
 struct InstallList {
     std::vector<ManifestFile> files;
     int64_t totalBytes = 0;
 };
-
-// Sizes come from the manifest as written; their sums wrap rather than overflow.
-inline int64_t AddWrapping(int64_t a, int64_t b) {
-    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
 
 // The entries of `manifest` whose local files are missing or differ.
 InstallList BuildInstallList(const ReleaseManifest& manifest);

@@ -8,6 +8,7 @@ uint32_t StartTick = 0;
 std::thread WorkerThread;
 
 const char kFailedStatus[] = "Aktualizacja nie powiodla sie";
+const char kCheckingStatus[] = "Sprawdzam najnowsza wersje...";
 
 void SetPhaseAndStatus(int32_t phase, const std::string& text) {
     std::lock_guard<std::mutex> lock(State.mutex);
@@ -25,7 +26,7 @@ void FailUpdate(const std::string& detail) {
 DownloadProgress MakeProgressUpdate(int64_t base) {
     return [base](uint64_t written) {
         std::lock_guard<std::mutex> lock(State.mutex);
-        State.doneBytes = base + static_cast<int64_t>(written);
+        State.doneBytes = AddWrapping(base, static_cast<int64_t>(written));
     };
 }
 

@@ -56,11 +56,17 @@ extern uint32_t StartTick;
 // The thread of the current or last pass.
 extern std::thread WorkerThread;
 
-extern const char kFailedStatus[];  // "Aktualizacja nie powiodla sie"
+extern const char kFailedStatus[];    // "Aktualizacja nie powiodla sie"
+extern const char kCheckingStatus[];  // "Sprawdzam najnowsza wersje..."
 
 void SetPhaseAndStatus(int32_t phase, const std::string& text);
 // Ends the pass: phase Failed, the fixed status, the cause in errorDetail.
 void FailUpdate(const std::string& detail);
+
+// Sizes come from the manifest as written; their sums wrap rather than overflow.
+inline int64_t AddWrapping(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
 
 // Receives the byte count of the current file after each received block.
 using DownloadProgress = std::function<void(uint64_t)>;

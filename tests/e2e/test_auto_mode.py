@@ -1,7 +1,8 @@
 """Auto mode ("--auto") against a local update server: an up-to-date installation starts the
 bot and closes about 1.5 s after the window shows UpToDate; a server that keeps failing is
 asked again every 15 s, and after the fifth failure the bot is started anyway and the window
-closes (about 75 s of real time)."""
+closes (about 75 s of real time). Two updaters started together in one folder make one pass
+and start one bot: the second leaves at once with 0."""
 import os
 import sys
 import time
@@ -72,9 +73,42 @@ class AutoModeTest(unittest.TestCase):
             self.assertTrue(wd.wait_for(lambda: wd.read_runs(folder), 20), "the bot was not started")
             self.assertIn(" 2.5.17.3 ", wd.read_runs(folder)[0], "the installed (old) bot starts")
 
+    def test_two_instances_in_one_folder_make_one_pass(self):
+        with wd.Session("auto_two_instances") as session:
+            content = bytes(range(256)) * 1024
+            release = wd.Release("2.6.0.1").add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT))
+            release.add("sub/data.bin", content)
+            # About eight seconds of download, so that the first pass still runs when the
+            # second updater has decided.
+            release.publish("/download/2.6.0.1/sub/data.bin trickle=8192:250")
+            folder = session.install("install")
+            exe = os.path.join(folder, "VorlanePatcher.exe")
+            first = session.start(exe, "--auto")
+            second = session.start(exe, "--auto")
+            self.assertTrue(wd.wait_for(lambda: any(p.poll() is not None for p in (first, second)), 20),
+                            "neither updater left")
+            leaving, staying = (first, second) if first.poll() is not None else (second, first)
+            self.assertEqual(leaving.returncode, 0)
+            self.assertIsNone(staying.poll(), "the other updater must still be at its pass")
+            self.assertTrue(session.window_exists())
+            self.assertEqual(wd.wait_exit(staying, 60), 0)
+            self.assertTrue(wd.wait_for(lambda: wd.read_runs(folder), 20), "the bot was not started")
+            time.sleep(2.0)  # a second bot would have logged its start by now
+            starts = [line for line in wd.read_runs(folder) if line.startswith("start ")]
+            self.assertEqual(len(starts), 1, starts)
+            self.assertIn(" 2.6.0.1 ", starts[0])
+            self.assertEqual(len(release.requests(MANIFEST_PATH)), 1)
+            self.assertEqual(sorted(release.requests("/download/")),
+                             ["/download/2.6.0.1/Vorlane.exe", "/download/2.6.0.1/sub/data.bin"])
+            self.assertEqual(wd.read_bytes(os.path.join(folder, "sub", "data.bin")), content)
+            self.assertEqual([n for n in os.listdir(os.path.join(folder, "sub")) if n.endswith(".download")], [])
+            with open(os.path.join(folder, "Vorlane.stop"), "w"):
+                pass
+
 
 if __name__ == "__main__":
-    rc = wd.run_with_server(os.path.abspath(__file__), "auto_mode")
+    # Arguments (test names) are handed on to the run inside the server's namespace.
+    rc = wd.run_with_server([os.path.abspath(__file__)] + sys.argv[1:], "auto_mode")
     if rc is not False:
         sys.exit(rc)
     sys.exit(0 if unittest.main(exit=False, verbosity=2).result.wasSuccessful() else 1)

@@ -4,8 +4,10 @@ An offered update is confirmed with Enter; while files are replaced, Escape, "ZA
 the close glyph and Alt+F4 (WM_CLOSE) leave the window open; the update ends in Updated
 and "URUCHOM VORLANE" starts the new bot and ends the process with code 0. With the bot
 running, "AKTUALIZUJ" and Enter do nothing until the bot has exited; then the same press
-installs."""
+installs. Two Enter presses queued back to back on "SPROBUJ PONOWNIE" start one pass, and
+its update can then be confirmed."""
 import os
+import signal
 import sys
 import time
 import unittest
@@ -102,9 +104,40 @@ class ManualModeTest(unittest.TestCase):
             self.assertTrue(session.wait_gone(10))
             self.assertEqual(wd.wait_exit(proc, 15), 0)
 
+    def test_two_queued_retry_presses_start_one_pass(self):
+        with wd.Session("manual_double_retry") as session:
+            release = wd.Release(NEW_VERSION).add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT)).publish("* status=500")
+            folder = session.install("install")
+            proc = session.start(os.path.join(folder, "VorlanePatcher.exe"))
+            window = session.find_window()
+            self.assertIsNotNone(window)
+            self.assertEqual(session.wait_phase(window, wd.FAILED, 30, save_as="1_failed"), wd.FAILED)
+            release.publish()  # the server mended: the retry finds an update
+
+            # Both presses are queued while the program is stopped, so the window thread
+            # handles them one right after the other, before the new pass has begun.
+            program = wd.wine_process(proc)
+            self.assertIsNotNone(program, "the program's Wine process was not found")
+            os.kill(program, signal.SIGSTOP)
+            try:
+                session.xdotool("key", "--window", window, "Return", "Return")
+                time.sleep(0.3)
+            finally:
+                os.kill(program, signal.SIGCONT)
+            self.assertEqual(session.wait_phase(window, wd.OFFERED, 30, save_as="2_update_available"), wd.OFFERED)
+            self.assertEqual(len(release.requests("/vlr/")), 2, "one failed pass and one retry")
+
+            session.key(window, "Return")  # the confirmation still reaches the window
+            self.assertEqual(session.wait_phase(window, wd.FINISHED, 60, save_as="3_updated"), wd.FINISHED)
+            self.assertEqual(wd.read_bytes(os.path.join(folder, "Vorlane.exe")), wd.read_bytes(wd.NEXT_BOT))
+            session.key(window, "Escape")
+            self.assertTrue(session.wait_gone(10))
+            self.assertEqual(wd.wait_exit(proc, 15), 0)
+
 
 if __name__ == "__main__":
-    rc = wd.run_with_server(os.path.abspath(__file__), "manual_mode")
+    # Arguments (test names) are handed on to the run inside the server's namespace.
+    rc = wd.run_with_server([os.path.abspath(__file__)] + sys.argv[1:], "manual_mode")
     if rc is not False:
         sys.exit(rc)
     sys.exit(0 if unittest.main(exit=False, verbosity=2).result.wasSuccessful() else 1)

@@ -308,6 +308,31 @@ def wait_exit(proc, timeout):
         return None
 
 
+def wine_process(proc, name="VorlanePatcher.exe"):
+    """The pid of the Wine process below `proc` (started by Session.start) that runs the
+    Windows program `name`, or None."""
+    children = {}
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
+            except (OSError, IndexError, ValueError):
+                continue
+            children.setdefault(ppid, []).append(int(entry))
+    pending = list(children.get(proc.pid, []))
+    while pending:
+        pid = pending.pop()
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                if name.encode() in f.read():
+                    return pid
+        except OSError:
+            pass
+        pending.extend(children.get(pid, []))
+    return None
+
+
 def read_runs(folder):
     """The bot's start and stop log (the test bot appends one line per start)."""
     try:

@@ -176,6 +176,17 @@ TEST(StartUp, InstallDirIsTheFolderWithItsSeparator) {
     EXPECT_EQ(InstallDirFromModulePath(""), "");
 }
 
+// Windows folder names ignore their case, so the lock does too; any other byte counts.
+TEST(StartUp, FolderLockNameIgnoresTheCaseOfTheFolderOnly) {
+    const std::string name = FolderLockName("C:\\Gry\\Vorlane\\");
+    EXPECT_EQ(name.rfind("Local\\VorlanePatcher-", 0), 0u);
+    EXPECT_EQ(name.size(), std::string("Local\\VorlanePatcher-").size() + 16);
+    EXPECT_EQ(name.find('\\', 6), std::string::npos) << "no backslash after the namespace";
+    EXPECT_EQ(FolderLockName("c:\\gry\\VORLANE\\"), name);
+    EXPECT_NE(FolderLockName("C:\\Gry\\Vorlane2\\"), name);
+    EXPECT_NE(FolderLockName("C:\\Gry\\Vorlan\xC4\x99\\"), FolderLockName("C:\\Gry\\Vorlan\xC4\xB9\\"));
+}
+
 // A reader with GetModuleFileNameA's contract over a path of any length.
 TEST(StartUp, ModulePathIsReadWholeWhateverItsLength) {
     int calls = 0;

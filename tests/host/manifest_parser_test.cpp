@@ -104,6 +104,10 @@ TEST(ManifestParser, FileNameRules) {
     for (const char* refused : {"../x", "a/../b", "a..b", "/abs", "C:/x", "x:y", ""}) {
         EXPECT_FALSE(ParseFileRecord(std::string(refused) + "|1|d|0", f)) << refused;
     }
+    // A zero byte would end the name in every file call: this one names the installed bot.
+    using namespace std::string_literals;
+    EXPECT_FALSE(ParseFileRecord("Vorlane.exe\0x|1|d|0"s, f));
+    EXPECT_FALSE(ParseFileRecord("\0|1|d|0"s, f));
     for (const char* accepted : {"sub/dir/f.dat", "\\lead", "a.b", "my file.txt", "VorlanePatcher.exe"}) {
         ASSERT_TRUE(ParseFileRecord(std::string(accepted) + "|1|d|0", f)) << accepted;
         EXPECT_EQ(f.name, accepted);

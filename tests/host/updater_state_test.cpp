@@ -37,6 +37,9 @@ TEST(UpdaterState, SettersWriteTheirFieldsTogether) {
     EXPECT_EQ(State.doneBytes, 1234);
     MakeProgressUpdate(INT64_C(5000000000))(UINT64_C(4294967296));
     EXPECT_EQ(State.doneBytes, INT64_C(9294967296));
+    // A declared size near the limit: the sum wraps as the install list's sums do.
+    MakeProgressUpdate(INT64_MAX - 10)(100);
+    EXPECT_EQ(State.doneBytes, INT64_MIN + 89);
 }
 
 TEST(UpdaterState, StartWorkerJoinsAndClearsTheConfirmation) {

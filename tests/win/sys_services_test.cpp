@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "sys/bot_process.h"
 #include "sys/install_paths.h"
@@ -110,6 +112,23 @@ TEST(BotProcesses, FileVersionReadsThreeParts) {
     ASSERT_TRUE(WriteText(dir + "plain.exe", "MZ not really a program"));
     EXPECT_EQ(GetFileVersionString(dir + "plain.exe"), "");
     EXPECT_EQ(GetFileVersionString(dir + "missing.exe"), "");
+
+    // A version resource whose fixed record is cut to its 4-byte signature: no version.
+    const std::string cut = dir + "cut.exe";
+    ASSERT_TRUE(CopyFileA(BotExe().c_str(), cut.c_str(), FALSE));
+    const char16_t key[] = u"VS_VERSION_INFO";  // 16 units with the zero: 32 bytes
+    std::vector<uint8_t> block(44, 0);
+    const uint16_t header[3] = {44, 4, 0};  // whole length, value length, binary
+    std::memcpy(block.data(), header, sizeof(header));
+    std::memcpy(block.data() + 6, key, sizeof(key));
+    const uint32_t signature = 0xFEEF04BD;  // the value starts on the next 4-byte boundary
+    std::memcpy(block.data() + 40, &signature, sizeof(signature));
+    HANDLE update = BeginUpdateResourceA(cut.c_str(), TRUE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceA(update, MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1), 0, block.data(),
+                                static_cast<DWORD>(block.size())));
+    ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+    EXPECT_EQ(GetFileVersionString(cut), "");
 }
 
 TEST(TestBot, SwapsInTheStagedUpdaterWhenItStarts) {

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 
+#include "file_holder.h"
 #include "net/https_client.h"
 #include "net/server_address.h"
 #include "pass_driver.h"
@@ -184,61 +185,6 @@ void LayOutOldInstallation(const std::string& dir) {
                 WriteText(dir + std::filesystem::path(f.name).make_preferred().string(), f.oldContent));
         }
     }
-}
-
-// A second process that holds `path` open for reading, sharing reads only, as a program
-// that reads a data file does: the file cannot be replaced while it is held. It is this
-// test program again, running the holder below (not a test of its own).
-class FileHolder {
-  public:
-    explicit FileHolder(const std::string& path) {
-        ready_ = test_server::ScratchDir() + "\\holder.ready";
-        release_ = test_server::ScratchDir() + "\\holder.release";
-        DeleteFileA(ready_.c_str());
-        DeleteFileA(release_.c_str());
-        char exe[MAX_PATH] = {};
-        GetModuleFileNameA(nullptr, exe, MAX_PATH);
-        std::string commandLine = std::string("\"") + exe +
-                                  "\" --gtest_also_run_disabled_tests "
-                                  "--gtest_filter=FaultMatrixHolder.DISABLED_HoldsAFileUntilReleased";
-        SetEnvironmentVariableA("VORLANE_HOLD_FILE", path.c_str());
-        SetEnvironmentVariableA("VORLANE_HOLD_READY", ready_.c_str());
-        SetEnvironmentVariableA("VORLANE_HOLD_RELEASE", release_.c_str());
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        if (CreateProcessA(exe, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                           &info_)) {
-            holding_ = WaitFor([this] { return testbot::Exists(ready_); }, 20000);
-        }
-    }
-    ~FileHolder() { Release(); }
-    bool Holding() const { return holding_; }
-    // Lets go of the file and waits for the process to end.
-    bool Release() {
-        if (!info_.hProcess) {
-            return true;
-        }
-        WriteText(release_, "");
-        const bool ended = WaitForSingleObject(info_.hProcess, 20000) == WAIT_OBJECT_0;
-        if (!ended) {
-            TerminateProcess(info_.hProcess, 99);
-            WaitForSingleObject(info_.hProcess, 5000);
-        }
-        CloseHandle(info_.hProcess);
-        CloseHandle(info_.hThread);
-        info_ = {};
-        return ended;
-    }
-
-  private:
-    std::string ready_, release_;
-    PROCESS_INFORMATION info_ = {};
-    bool holding_ = false;
-};
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
 }
 
 // One row of the matrix: how to break the server (after the healthy release is served)
@@ -476,16 +422,4 @@ TEST_F(FaultMatrixPassTest, AThousandFileReleaseStopsAtItsFaultAndIsCompletedByT
     std::printf("thousand files: 650 fetched and failed in %lu ms, 350 in %lu ms, all checked in %lu ms\n",
                 static_cast<unsigned long>(failedMs), static_cast<unsigned long>(retryMs),
                 static_cast<unsigned long>(checkMs));
-}
-
-// Not a test: the second process of FileHolder, started by it with the environment that
-// names the file and the two marker files. Holds the file for at most 60 s.
-TEST(FaultMatrixHolder, DISABLED_HoldsAFileUntilReleased) {
-    HANDLE file = CreateFileA(Env("VORLANE_HOLD_FILE").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    WriteText(Env("VORLANE_HOLD_READY"), "");
-    const std::string release = Env("VORLANE_HOLD_RELEASE");
-    EXPECT_TRUE(WaitFor([&] { return testbot::Exists(release); }, 60000));
-    CloseHandle(file);
 }

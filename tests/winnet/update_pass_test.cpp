@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "file_holder.h"
 #include "pass_driver.h"
 #include "test_server.h"
 #include "tests/win/test_bot.h"
@@ -22,13 +23,22 @@ struct Entry {
     std::string name;  // as the manifest writes it
     std::string content;
     bool onlyIfMissing = false;
+    bool upperCaseDigest = false;  // the manifest writes the digest in capitals
 };
+
+std::string DigestAsWritten(const Entry& e) {
+    std::string digest = Sha256Hex(e.content);
+    for (char& c : digest) {
+        c = e.upperCaseDigest && c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return digest;
+}
 
 // Serves the release: the signed manifest and every file under /download/<version>/.
 void ServeRelease(const std::vector<Entry>& entries) {
     std::string text = std::string("VLR1\nversion=") + kVersion + "\nnotes=Poprawki\\n\n";
     for (const Entry& e : entries) {
-        text += "file=" + e.name + "|" + std::to_string(e.content.size()) + "|" + Sha256Hex(e.content) + "|" +
+        text += "file=" + e.name + "|" + std::to_string(e.content.size()) + "|" + DigestAsWritten(e) + "|" +
                 (e.onlyIfMissing ? "1" : "0") + "\n";
         test_server::PutFile(std::string("download/") + kVersion + "/" + e.name, e.content);
     }
@@ -203,6 +213,16 @@ TEST_F(UpdatePassTest, ACorruptSecondFileStopsThePassAndARetryFetchesOnlyWhatIsM
     for (const Entry& e : release) {
         EXPECT_EQ(ReadText(Local(e.name)), e.content) << e.name;
     }
+
+    // A digest in capitals is not the file's digest: the download fails its check where it
+    // would be moved into place, rather than being installed and fetched again every pass.
+    ServeRelease({{"one.bin", std::string(70000, 'U'), false, true}});
+    ASSERT_TRUE(RunPass());
+    s = Read();
+    EXPECT_EQ(s.phase, Failed);
+    EXPECT_EQ(s.errorDetail, "Plik one.bin jest uszkodzony (zla suma kontrolna)");
+    EXPECT_EQ(Sha256Hex(ReadText(Local("one.bin"))), Sha256Hex(release[0].content));
+    EXPECT_TRUE(TemporaryFiles().empty());
 }
 
 TEST_F(UpdatePassTest, ATargetHeldOpenByAnotherProcessFailsTheMove) {
@@ -221,6 +241,47 @@ TEST_F(UpdatePassTest, ATargetHeldOpenByAnotherProcessFailsTheMove) {
     EXPECT_TRUE(helper.Running());
     EXPECT_TRUE(StopBots(InstallDir + "tools\\", {&helper}));
     EXPECT_EQ(ReadText(Local("tools/helper.exe")), ReadText(BotExe()));
+}
+
+// A second process opens the new file while it is being downloaded: as a virus scanner does
+// (reading, sharing everything), as one that does not share deletion for half a second
+// after the last byte, and as one that does not let go.
+TEST_F(UpdatePassTest, AScannerHoldingTheNewFileFailsThePassOnlyIfItNeverLetsGo) {
+    const std::string name = "tools/helper.exe";
+    const std::string temporary = Local(name) + ".download";
+    const size_t size = 300000;
+    auto serveSlowly = [&](char fill) {
+        ServeRelease({{name, std::string(size, fill)}});
+        // About two seconds of download, so that the holder opens the file while it grows.
+        test_server::SetRule(std::string("/download/") + kVersion + "/tools/helper.exe", "trickle=16384:100");
+    };
+    HoldOptions scanner;
+    scanner.share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    scanner.appearWithinMs = 20000;
+    HoldOptions brief = scanner;
+    brief.share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    brief.releaseAtSize = size;
+    brief.releaseAfterMs = 500;
+    for (const auto& [fill, options] : {std::pair{'s', scanner}, std::pair{'b', brief}}) {
+        serveSlowly(fill);
+        FileHolder holder(temporary, options);
+        ASSERT_TRUE(RunPass());
+        EXPECT_TRUE(holder.Holding(0)) << fill;
+        EXPECT_EQ(Read().phase, Updated) << fill << ": " << Read().errorDetail;
+        EXPECT_EQ(Sha256Hex(ReadText(Local(name))), Sha256Hex(std::string(size, fill))) << fill;
+        EXPECT_TRUE(holder.Release());
+        EXPECT_TRUE(TemporaryFiles().empty()) << fill;
+    }
+
+    HoldOptions stubborn = brief;
+    stubborn.releaseAtSize = -1;
+    serveSlowly('x');
+    FileHolder holder(temporary, stubborn);
+    ASSERT_TRUE(RunPass());
+    EXPECT_TRUE(holder.Holding(0));
+    EXPECT_EQ(Read().phase, Failed);
+    EXPECT_EQ(Read().errorDetail, "Nie moge zapisac tools/helper.exe (plik otwarty?)");
+    EXPECT_EQ(Sha256Hex(ReadText(Local(name))), Sha256Hex(std::string(size, 'b')));
 }
 
 TEST_F(UpdatePassTest, TheInstallWaitsForTheBotToCloseAndForTheConfirmation) {

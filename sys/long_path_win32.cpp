@@ -1,0 +1,74 @@
+#include "sys/long_path_win32.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+const wchar_t kLongPrefix[] = L"\\\\?\\";
+const wchar_t kLongUncPrefix[] = L"\\\\?\\UNC\\";
+
+std::wstring WidenAnsi(const std::string& text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(count), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), count);
+    return wide;
+}
+
+// The absolute form, with "/" turned into "\" and "." and ".." resolved, as the system
+// resolves a path without the prefix; the path itself when that fails.
+std::wstring FullPath(const std::wstring& path) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length =
+            GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+        if (length == 0) {
+            break;
+        }
+        if (length < buffer.size()) {
+            return std::wstring(buffer.data(), length);
+        }
+        buffer.resize(length);  // the size it needs, terminator included
+    }
+    return path;
+}
+
+}  // namespace
+
+std::wstring FullPathW(const std::string& path) {
+    const std::wstring wide = WidenAnsi(path);
+    return wide.empty() ? wide : FullPath(wide);
+}
+
+std::wstring LongPathW(const std::string& path) {
+    if (path.rfind("\\\\?\\", 0) == 0) {
+        return WidenAnsi(path);
+    }
+    const std::wstring full = FullPathW(path);
+    if (full.empty()) {
+        return full;
+    }
+    if (full.rfind(L"\\\\.\\", 0) == 0) {
+        return full;  // a device name keeps its own form
+    }
+    if (full.rfind(L"\\\\", 0) == 0) {
+        return kLongUncPrefix + full.substr(2);
+    }
+    return kLongPrefix + full;
+}
+
+std::string NarrowPath(const std::wstring& path) {
+    if (path.empty()) {
+        return std::string();
+    }
+    const int count = WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0,
+                                          nullptr, nullptr);
+    std::string text(static_cast<size_t>(count), '\0');
+    WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), text.data(), count, nullptr,
+                        nullptr);
+    return text;
+}

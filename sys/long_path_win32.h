@@ -1,0 +1,15 @@
+// The one place where the program's 8-bit paths become the wide paths of the file calls.
+#pragma once
+
+#include <string>
+
+// `path` for the wide calls: converted from the ANSI code page as the 8-bit calls convert
+// it, made absolute, and given the "\\?\" prefix ("\\?\UNC\" for a share). Under it Windows
+// takes paths of any length (up to 32767 units) on every version, whatever the long-path
+// policy. A path already in that form is only converted.
+std::wstring LongPathW(const std::string& path);
+// The same absolute wide path without the prefix, for calls that do not take it (a command
+// line, the shell).
+std::wstring FullPathW(const std::string& path);
+// A wide path as 8-bit text in the ANSI code page, as the 8-bit calls would return it.
+std::string NarrowPath(const std::wstring& path);
