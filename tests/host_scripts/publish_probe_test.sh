@@ -23,7 +23,9 @@ expect() {
 # (rsync's too) in trace.txt.
 traced() {
     set +e
-    strace -f -qq -o trace.txt -e trace=open,openat,rename,renameat,renameat2 "$T" "$@" >out.txt 2>err.txt
+    # LeakSanitizer cannot run under ptrace: a sanitizer build is traced without it.
+    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
+        strace -f -qq -o trace.txt -e trace=open,openat,rename,renameat,renameat2 "$T" "$@" >out.txt 2>err.txt
     rc=$?
     set -e
 }

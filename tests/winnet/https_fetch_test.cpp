@@ -149,12 +149,15 @@ TEST_F(HttpsFetchTest, RefusesCertificatesForAnotherHostOrFromAnUnknownCa) {
     EXPECT_EQ(Fetch("/hello.txt").status, 200u);
 }
 
-// The handshake fails, so Wine again says 12157 (Windows: 12030, connection aborted).
+// The handshake fails, so Wine mostly says 12157 (Windows: 12030, connection aborted); when
+// the reset overtakes the connect, it says 12029. Which one is a matter of timing; what
+// counts is a network error with the client's code and no body.
 TEST_F(HttpsFetchTest, AConnectionResetBeforeTlsIsANetworkError) {
     test_server::SetTls("reset");
     const Fetched f = Fetch("/hello.txt");
     EXPECT_EQ(f.status, 0u);
-    EXPECT_EQ(f.error, "blad sieci 12157");
+    EXPECT_TRUE(f.error == "blad sieci 12157" || f.error == "blad sieci 12029" || f.error == "blad sieci 12030")
+        << f.error;
     EXPECT_TRUE(f.blocks.empty());
 }
 
