@@ -12,8 +12,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     InstallDir = InstallDirFromModulePath(ReadModulePath());
     SetCurrentDirectoryA(InstallDir.c_str());
     Fonts() = CreateUiFonts();
-    CreateMainWindow(instance);
+    HWND window = CreateMainWindow(instance);
     StartTick = GetTickCount();
+    // The first frame is painted before the pass starts, so that the worker's start (the bot's
+    // version, loading WinHTTP and TLS) does not compete with it for the processor.
+    UpdateWindow(window);
     StartWorker();
 
     MSG message;
