@@ -223,6 +223,20 @@ def breakdown(events, start, names, changed):
 
 
 # --- the arms ---------------------------------------------------------------------------------
+def thread_cpus(pid, seen):
+    """Records in `seen` the CPU seconds of each thread of a running process (by thread id)."""
+    try:
+        tids = os.listdir("/proc/%d/task" % pid)
+    except OSError:
+        return
+    for tid in tids:
+        try:
+            fields = open("/proc/%d/task/%s/stat" % (pid, tid)).read().rsplit(")", 1)[1].split()
+            seen[int(tid)] = (int(fields[11]) + int(fields[12])) / TICKS
+        except (OSError, IndexError, ValueError):
+            continue
+
+
 def main_thread_cpu(pid):
     """CPU seconds of a running process's first thread: under Wine the program's main thread,
     which in the updater is the window thread (the pass runs on a thread of its own)."""
@@ -323,11 +337,12 @@ def run_arm(arm, env, install, key):
         moves = {e[2]: e[0] for e in list(events.events) if e[1] & IN_MOVED_TO}
         return max(moves.values()) - start if all(n in moves for n in changed) else None
 
-    last_move, window_cpu, cpu_at_end = None, 0.0, 0.0
+    last_move, window_cpu, cpu_at_end, threads = None, 0.0, 0.0, {}
     deadline = start + 300
     while time.monotonic() < deadline and last_move is None:
-        if arm == "ours":
+        if arm != "native":
             window_cpu = main_thread_cpu(proc.pid) or window_cpu
+            thread_cpus(proc.pid, threads)
         last_move = last_move_seen()
         if last_move is not None:
             cpu_at_end = cpu_of(proc.pid)  # the updater goes on for its 1.5 s of Updated
@@ -351,6 +366,8 @@ def run_arm(arm, env, install, key):
     log.seek(0)
     output = log.read().splitlines()
     log.close()
+    output.append("threads' CPU (s), the first thread first: %s" % " ".join(
+        "%.2f" % cpu for tid, cpu in sorted(threads.items()) if cpu >= 0.01))
     if hung:
         output.append("did not end by itself 20 s after its last move: ended")
     server_cpu, xvfb_cpu = cpu_of(server) - server_cpu, cpu_of(int(xvfb)) - xvfb_cpu
@@ -403,9 +420,11 @@ def inside(rounds):
                             (arm, wall, cpu, "window thread %.2f s, " % window if arm == "ours" else "", server, x,
                              load))
                 if arm == "bare":
-                    print("  bare, its own figures: " + "; ".join(l for l in output if not l.startswith("file ")))
-                if output and output[-1].startswith("did not end"):
-                    print("  %s %s" % (arm, output[-1]))
+                    print("  bare, its own figures: " + "; ".join(
+                        text for text in output if not text.startswith(("file ", "threads'"))))
+                for text in output:
+                    if text.startswith("did not end") or text.startswith("threads'"):
+                        print("  %s, %s" % (arm, text))
             print("round %d: %s" % (r, " | ".join(sorted(line, key=lambda text: ARMS.index(text.split()[0])))),
                   flush=True)
     finally:
