@@ -366,8 +366,9 @@ def run_arm(arm, env, install, key):
     log.seek(0)
     output = log.read().splitlines()
     log.close()
-    output.append("threads' CPU (s), the first thread first: %s" % " ".join(
-        "%.2f" % cpu for tid, cpu in sorted(threads.items()) if cpu >= 0.01))
+    if threads:
+        output.append("threads' CPU (s), the first thread first: %s" % " ".join(
+            "%.2f" % cpu for _, cpu in sorted(threads.items()) if cpu >= 0.01))
     if hung:
         output.append("did not end by itself 20 s after its last move: ended")
     server_cpu, xvfb_cpu = cpu_of(server) - server_cpu, cpu_of(int(xvfb)) - xvfb_cpu
