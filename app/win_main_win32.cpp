@@ -19,8 +19,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
     SetCurrentDirectoryA(InstallDir.c_str());
     Fonts() = CreateUiFonts();
-    MarkFolderWindow(CreateMainWindow(instance), InstallDir);
+    HWND window = CreateMainWindow(instance);
+    MarkFolderWindow(window, InstallDir);
     StartTick = GetTickCount();
+    // The first frame is painted before the pass starts, so that the worker's start (the bot's
+    // version, loading WinHTTP and TLS) does not compete with it for the processor; it already
+    // shows the status the pass begins with.
+    SetPhaseAndStatus(Checking, kCheckingStatus);
+    UpdateWindow(window);
     StartWorker();
 
     MSG message;

@@ -69,10 +69,19 @@ foreach(script IN LISTS E2E_TESTS)
 endforeach()
 
 # Benchmarks of the Windows side: one executable each, run under Wine by a script in bench/.
+# The bare_* programs are the platform's peers of ours and link system libraries only;
+# a *_window program is a GUI program, as the updater is.
 file(GLOB WIN_BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/win/*.cpp)
 foreach(src IN LISTS WIN_BENCH_SOURCES)
     get_filename_component(name ${src} NAME_WE)
     add_executable(${name} ${src})
-    target_link_libraries(${name} PRIVATE vorlane_core)
+    if(name MATCHES "^bare_")
+        target_link_libraries(${name} PRIVATE ${VORLANE_WIN32_LIBS})
+    else()
+        target_link_libraries(${name} PRIVATE vorlane_core)
+    endif()
+    if(name MATCHES "_window$")
+        set_target_properties(${name} PROPERTIES WIN32_EXECUTABLE ON)
+    endif()
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endforeach()
