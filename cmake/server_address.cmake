@@ -5,8 +5,8 @@
 # keep their constants while the names stay the same, so a new configure rebuilds nothing.
 # Also runs as a script (cmake -DVORLANE_UPDATE_HOST=... -DVORLANE_MANIFEST_PATH=...
 # -DOUT=FILE -P cmake/server_address.cmake), which the tests use to see the refusals.
-set(VORLANE_UPDATE_HOST "upd.vorlane.test" CACHE STRING "Host name of the update server (16 characters)")
-set(VORLANE_MANIFEST_PATH "/vlr/latest.txt" CACHE STRING "Path of the signed manifest on that server (up to 15 characters)")
+set(VORLANE_UPDATE_HOST "upd.vorlane.test" CACHE STRING "Host name of the update server (a DNS name of at most 64 characters)")
+set(VORLANE_MANIFEST_PATH "/vlr/latest.txt" CACHE STRING "Path of the signed manifest on that server (2 to 15 characters)")
 
 function(vorlane_server_tables host path out)
     find_program(VORLANE_PYTHON3 python3 REQUIRED)
