@@ -18,7 +18,7 @@ TRIVERTEX Vertex(int x, int y, Color c) {
     return v;
 }
 
-void OutlineRoundRect(HDC dc, const UiRect& r, HPEN pen, HBRUSH brush, int corner) {
+void OutlineRoundRect(HDC dc, const UiRect& r, HGDIOBJ pen, HGDIOBJ brush, int corner) {
     ScopedSelect selectPen(dc, pen);
     ScopedSelect selectBrush(dc, brush);
     RoundRect(dc, r.left, r.top, r.right, r.bottom, corner, corner);
@@ -32,15 +32,18 @@ void FillGradient(HDC dc, const UiRect& rect, Color first, Color second, bool ho
     GradientFill(dc, vertices, 2, &joint, 1, horizontal ? GRADIENT_FILL_RECT_H : GRADIENT_FILL_RECT_V);
 }
 
+// Rounded shapes are drawn with the context's own solid pen and brush (the DC_PEN and
+// DC_BRUSH stock objects) set to the colour: a frame has some 25 of them, and a pen and a
+// brush created and deleted for each cost more than the shape itself under Wine.
 void FillRoundRect(HDC dc, const UiRect& rect, Color color, int corner) {
-    ScopedBrush brush(CreateSolidBrush(color));
-    ScopedPen pen(CreatePen(PS_SOLID, 1, color));
-    OutlineRoundRect(dc, rect, pen.get(), brush.get(), corner);
+    SetDCPenColor(dc, color);
+    SetDCBrushColor(dc, color);
+    OutlineRoundRect(dc, rect, GetStockObject(DC_PEN), GetStockObject(DC_BRUSH), corner);
 }
 
 void FrameRoundRect(HDC dc, const UiRect& rect, Color color, int corner) {
-    ScopedPen pen(CreatePen(PS_SOLID, 1, color));
-    OutlineRoundRect(dc, rect, pen.get(), static_cast<HBRUSH>(GetStockObject(NULL_BRUSH)), corner);
+    SetDCPenColor(dc, color);
+    OutlineRoundRect(dc, rect, GetStockObject(DC_PEN), GetStockObject(NULL_BRUSH), corner);
 }
 
 void DrawLabel(HDC dc, const char* text, const UiRect& rect, HFONT font, Color color, UINT flags) {

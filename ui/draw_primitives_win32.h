@@ -1,6 +1,7 @@
 // The drawing routines the window is made of. Each draws into the given context, creates
 // what it needs for this one call, deletes it before returning and undoes every selection
-// and clip region it made.
+// and clip region it made. The text colour, background mode and the context's own pen and
+// brush colours (SetDCPenColor, SetDCBrushColor) are left as the last drawing set them.
 #pragma once
 
 #include <windows.h>
