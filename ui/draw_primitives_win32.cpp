@@ -1,5 +1,7 @@
 #include "ui/draw_primitives_win32.h"
 
+#include <algorithm>
+
 #include "ui/animation.h"
 #include "ui/gdi_owners_win32.h"
 #include "ui/palette.h"
@@ -63,16 +65,20 @@ void DrawGlowBorder(HDC dc, const UiRect& rect, uint32_t elapsedMs) {
 void DrawSignature(HDC dc, int x, int y, HFONT font, uint32_t elapsedMs, float saturation, float value) {
     ScopedSelect selectFont(dc, font);
     SetBkMode(dc, TRANSPARENT);
-    for (int i = 0; kSignatureName[i] != '\0'; ++i) {
+    // Letters are placed by their own widths, without kerning: GDI measures a text as the sum
+    // of its letters' advances, so one call gives every letter's start.
+    int ends[16]{};  // the name is six letters
+    const int length = std::min(lstrlenA(kSignatureName), 16);
+    SIZE whole{};
+    GetTextExtentExPointA(dc, kSignatureName, length, 0, nullptr, ends, &whole);
+    for (int i = 0; i < length; ++i) {
         const char* letter = &kSignatureName[i];
-        SIZE size{};
-        GetTextExtentPoint32A(dc, letter, 1, &size);
+        const int letterX = x + (i == 0 ? 0 : ends[i - 1]);
         const LetterColors colors = SignatureLetterColors(elapsedMs, i, saturation, value);
         SetTextColor(dc, colors.shadow);
-        TextOutA(dc, x + 1, y + 1, letter, 1);
+        TextOutA(dc, letterX + 1, y + 1, letter, 1);
         SetTextColor(dc, colors.letter);
-        TextOutA(dc, x, y, letter, 1);
-        x += size.cx;  // letters placed by their own widths, without kerning
+        TextOutA(dc, letterX, y, letter, 1);
     }
 }
 
