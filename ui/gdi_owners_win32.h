@@ -23,8 +23,6 @@ class ScopedGdiObject {
     Handle handle_;
 };
 
-using ScopedPen = ScopedGdiObject<HPEN>;
-using ScopedBrush = ScopedGdiObject<HBRUSH>;
 using ScopedRegion = ScopedGdiObject<HRGN>;
 using ScopedBitmap = ScopedGdiObject<HBITMAP>;
 
