@@ -16,6 +16,9 @@ if(APP_WIN32_SOURCES)
     add_executable(VorlanePatcher WIN32 ${APP_WIN32_SOURCES} ${CMAKE_SOURCE_DIR}/res/vorlane.rc)
     target_link_libraries(VorlanePatcher PRIVATE vorlane_core)
     set_target_properties(VorlanePatcher PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    # The static runtime libraries bring their own debug sections, about half the file. A release
+    # build ships without them: the updater is itself a release file that users download.
+    target_link_options(VorlanePatcher PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()
 
 # Wine runs every Windows test in a prefix of the build's own.
