@@ -15,6 +15,7 @@
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
 #include "tools/rsync_destination.h"
+#include "tools/updater_key.h"
 
 extern const char kPublishHelp[] =
     "Usage: vorlane-release publish --staged ROOT [--public FILE] DEST\n"
@@ -139,6 +140,16 @@ int RunPublish(const Args& argv, CommandIo& io) {
     }
     if (problems.empty()) {
         CheckFiles(io, "checking the staged files", sourcePaths, records, total, problems);
+    }
+    if (problems.empty()) {
+        // The key that signs is the one installations trust today (they refuse others).
+        const SigningKeyFacts signer{[&](const PublicKeyHex& k) {
+                                         return VerifyManifestSignatureWithKey(loaded.split.signedText,
+                                                                               loaded.split.signatureText,
+                                                                               k.x.c_str(), k.y.c_str());
+                                     },
+                                     "the key that signs"};
+        CheckOnlyIfMissingUpdater(m, Join(root, versionFolder), signer, false, problems);
     }
     if (local && !fs::is_directory(dest)) {
         problems.push_back(dest + ": no such folder (the server's document root must exist)");
