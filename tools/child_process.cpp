@@ -13,7 +13,8 @@ extern char** environ;
 bool RunProgram(const std::vector<std::string>& argv,
                 std::string* output,
                 int& exitCode,
-                std::string& error) {
+                std::string& error,
+                bool quiet) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         error = std::string("cannot make a pipe: ") + std::strerror(errno);
@@ -22,6 +23,9 @@ bool RunProgram(const std::vector<std::string>& argv,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, output ? pipeFds[1] : STDERR_FILENO, STDOUT_FILENO);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
     std::vector<char*> args;
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));

@@ -29,7 +29,9 @@ extern const char kCheckHelp[] =
     "updater's check does, whether it would be installed into INSTALL_DIR and why:\n"
     "missing, digest differs, unreadable; or left alone: up to date, or present and\n"
     "marked only-if-missing. Ends with the total to download and the updater's status,\n"
-    "and which key the installed updater trusts (and, with --release-dir, the release's).\n";
+    "and which key the installed updater trusts (and, with --release-dir, the release's).\n"
+    "Exits with 1 when the release's updater trusts another key but is marked\n"
+    "only-if-missing: no installation would ever take it.\n";
 
 namespace {
 
@@ -178,5 +180,12 @@ int RunCheck(const Args& argv, CommandIo& io) {
             break;
         }
     }
-    return 0;
+    std::vector<std::string> problems;
+    if (!releaseDir.empty()) {
+        CheckOnlyIfMissingUpdater(m, releaseDir, signer, false, problems);
+    }
+    for (const std::string& p : problems) {
+        Fail(io, cmd, p);
+    }
+    return problems.empty() ? 0 : kExitFailed;
 }

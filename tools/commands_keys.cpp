@@ -34,6 +34,8 @@ extern const char kSignHelp[] =
     "                    that take the release could never verify a later manifest.\n"
     "--next-key FILE     a key rotation: the release's updater must trust exactly this public\n"
     "                    key (the next one), while the release is signed with the current key.\n"
+    "                    The updater must not be marked only-if-missing: no installation,\n"
+    "                    each having its updater, would ever take it.\n"
     "The manifest is checked first; a manifest the updater would misread, one that is\n"
     "signed already, or a release whose updater trusts another key is refused and left as it is.\n";
 

@@ -15,6 +15,7 @@
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
 #include "tools/rsync_destination.h"
+#include "tools/updater_key.h"
 
 extern const char kPublishHelp[] =
     "Usage: vorlane-release publish --staged ROOT [--public FILE] DEST\n"
@@ -28,9 +29,15 @@ extern const char kPublishHelp[] =
     "     manifest does not list, is refused: a published version never changes;\n"
     "  3. the version's files are copied (files already there and equal are kept);\n"
     "  4. what arrived is checked: every size, and on a local DEST every SHA-256;\n"
-    "  5. only then the manifest goes in place under a temporary name and is renamed,\n"
+    "  5. the copies are made durable: rsync's --fsync where the rsync on DEST has it,\n"
+    "     otherwise \"sync\" run there through the same remote shell (the output says which);\n"
+    "  6. only then the manifest goes in place under a temporary name and is renamed,\n"
     "     so that a client sees the old manifest or the new one, never one whose files\n"
     "     are missing.\n"
+    "DEST follows rsync's rule: a colon before the first \"/\" names a host, and\n"
+    "user@host: is that user's home folder; write a local folder such as rel:1 as ./rel:1.\n"
+    "A linked download/ folder on DEST is followed; symbolic links in ROOT are refused.\n"
+    "Temporary files an interrupted rsync left in the version folder are ignored.\n"
     "With --public the manifest's signature is verified first. Needs rsync.\n";
 
 namespace fs = std::filesystem;
@@ -41,6 +48,23 @@ const char kCmd[] = "publish";
 
 std::string Join(const std::string& folder, const std::string& name) {
     return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The first symbolic link on the way from `root` to `relative` ("" when there is none):
+// rsync copies no links, so such a file would be missing on the server.
+std::string FindLinkBelow(const std::string& root, const std::string& relative) {
+    std::string path = root;
+    size_t from = 0;
+    while (from <= relative.size()) {
+        const size_t slash = std::min(relative.find('/', from), relative.size());
+        path = Join(path, relative.substr(from, slash - from));
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            return path;
+        }
+        from = slash + 1;
+    }
+    return "";
 }
 
 // Sizes and digests of `paths` against the manifest records of `names` (same order).
@@ -105,6 +129,12 @@ int RunPublish(const Args& argv, CommandIo& io) {
     }
     const std::string dest = args.positionals.front();
     const bool local = IsLocalDestination(dest);
+    std::error_code ec;
+    if (!local && fs::exists(fs::symlink_status(dest, ec))) {
+        return UsageError(io, kCmd,
+                          dest + " names a local folder here, but rsync reads it as a remote host; write ./" +
+                              dest + " for the folder");
+    }
     PublicKeyHex key;
     if (!keyPath.empty() && !ReadPublicKey(keyPath, key, error)) {
         return Fail(io, kCmd, error);
@@ -137,8 +167,28 @@ int RunPublish(const Args& argv, CommandIo& io) {
         records.push_back(f);
         total += static_cast<uint64_t>(f->size);
     }
+    std::vector<std::string> staged = names;
+    staged.push_back(manifestRelative);
+    for (const std::string& name : staged) {
+        const std::string link = FindLinkBelow(root, name);
+        if (!link.empty()) {
+            problems.push_back(link +
+                               ": a symbolic link; rsync copies plain files and folders only (stage the "
+                               "release again)");
+        }
+    }
     if (problems.empty()) {
         CheckFiles(io, "checking the staged files", sourcePaths, records, total, problems);
+    }
+    if (problems.empty()) {
+        // The key that signs is the one installations trust today (they refuse others).
+        const SigningKeyFacts signer{[&](const PublicKeyHex& k) {
+                                         return VerifyManifestSignatureWithKey(loaded.split.signedText,
+                                                                               loaded.split.signatureText,
+                                                                               k.x.c_str(), k.y.c_str());
+                                     },
+                                     "the key that signs"};
+        CheckOnlyIfMissingUpdater(m, Join(root, versionFolder), signer, false, problems);
     }
     if (local && !fs::is_directory(dest)) {
         problems.push_back(dest + ": no such folder (the server's document root must exist)");
@@ -154,9 +204,15 @@ int RunPublish(const Args& argv, CommandIo& io) {
         return Fail(io, kCmd, error + " (nothing was published)");
     }
     const std::set<std::string> listed(names.begin(), names.end());
+    size_t leftovers = 0;
     for (const auto& [name, entry] : present) {
-        if (!entry.isFolder && !listed.count(name)) {
-            problems.push_back(Join(dest, name) + ": not in the manifest of version " + m.version);
+        if (entry.isFolder || listed.count(name)) {
+            continue;
+        }
+        if (IsRsyncLeftover(name, names)) {
+            ++leftovers;
+        } else {
+            problems.push_back(DestinationPath(dest, name) + ": not in the manifest of version " + m.version);
         }
     }
     std::vector<std::string> differing;
@@ -164,17 +220,22 @@ int RunPublish(const Args& argv, CommandIo& io) {
         return Fail(io, kCmd, error + " (nothing was published)");
     }
     for (const std::string& name : differing) {
-        problems.push_back(Join(dest, name) + ": holds other content than " + Join(root, name));
+        problems.push_back(DestinationPath(dest, name) + ": holds other content than " + Join(root, name));
     }
     if (!problems.empty()) {
-        problems.push_back(Join(dest, versionFolder) + ": version " + m.version +
+        problems.push_back(DestinationPath(dest, versionFolder) + ": version " + m.version +
                            " is published with other files; a published version must not change (use a new "
                            "version)");
         return Refuse(io, kCmd, problems);
     }
 
     // The files first.
-    if (!CopyToDestination(root, dest, names, false, io.errIsTerminal && total >= kProgressBytes, error)) {
+    Durability durability = Durability::Fsync;
+    if (!ChooseDurability(root, dest, durability, error)) {
+        return Fail(io, kCmd, error + " (nothing was published)");
+    }
+    if (!CopyToDestination(root, dest, names, false, durability, io.errIsTerminal && total >= kProgressBytes,
+                           error)) {
         return Fail(io, kCmd, error + " (the manifest was not published)");
     }
     if (!ListDestination(dest, versionFolder, present, error)) {
@@ -183,9 +244,9 @@ int RunPublish(const Args& argv, CommandIo& io) {
     for (size_t i = 0; i < names.size(); ++i) {
         const auto it = present.find(names[i]);
         if (it == present.end() || it->second.isFolder) {
-            problems.push_back(Join(dest, names[i]) + ": missing after the copy");
+            problems.push_back(DestinationPath(dest, names[i]) + ": missing after the copy");
         } else if (it->second.size != static_cast<uint64_t>(records[i]->size)) {
-            problems.push_back(Join(dest, names[i]) + ": " + std::to_string(it->second.size) +
+            problems.push_back(DestinationPath(dest, names[i]) + ": " + std::to_string(it->second.size) +
                                " bytes arrived, the manifest says " + std::to_string(records[i]->size));
         }
     }
@@ -196,6 +257,9 @@ int RunPublish(const Args& argv, CommandIo& io) {
         }
         CheckFiles(io, "checking the copies", arrived, records, total, problems);
     }
+    if (problems.empty() && !SyncDestination(dest, durability, error)) {
+        problems.push_back(error);
+    }
     if (!problems.empty()) {
         for (const std::string& p : problems) {
             Fail(io, kCmd, p);
@@ -204,9 +268,8 @@ int RunPublish(const Args& argv, CommandIo& io) {
     }
 
     // The manifest last, under a temporary name renamed into place.
-    const std::string destManifest = Join(dest, manifestRelative);
+    const std::string destManifest = DestinationPath(dest, manifestRelative);
     if (local) {
-        std::error_code ec;
         fs::create_directories(fs::path(destManifest).parent_path(), ec);
         if (ec || !WriteFileReplacing(destManifest, loaded.body, 0644, error)) {
             return Fail(io, kCmd,
@@ -214,7 +277,7 @@ int RunPublish(const Args& argv, CommandIo& io) {
                             m.version + " are in place)");
         }
     } else {
-        if (!CopyToDestination(root, dest, {manifestRelative}, true, false, error) ||
+        if (!CopyToDestination(root, dest, {manifestRelative}, true, durability, false, error) ||
             !ListDestination(dest, manifestRelative, present, error)) {
             return Fail(io, kCmd, error + " (the files of version " + m.version + " are in place)");
         }
@@ -224,8 +287,15 @@ int RunPublish(const Args& argv, CommandIo& io) {
         }
     }
     io.out << "Published version " << m.version << ": " << names.size() << " files (" << FormatBytes(total)
-           << ") under " << Join(dest, versionFolder) << "/, then the manifest " << destManifest << "\n"
-           << "Probe the server as the updater sees it:\n"
+           << ") under " << DestinationPath(dest, versionFolder) << "/, then the manifest " << destManifest
+           << "\n"
+           << "Durability: " << DescribeDurability(durability) << "\n";
+    if (leftovers > 0) {
+        io.out << "note: " << leftovers << " temporary file(s) of an interrupted rsync in "
+               << DestinationPath(dest, versionFolder)
+               << "/ were ignored; the updater never asks for them, and they may be removed\n";
+    }
+    io.out << "Probe the server as the updater sees it:\n"
            << "  vorlane-release probe --public " << (keyPath.empty() ? "PUBLIC_KEY" : keyPath)
            << " --signed " << manifestPath << " https://" << NarrowAscii(BuildServerHost()) << "\n";
     return 0;

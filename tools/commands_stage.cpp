@@ -28,7 +28,8 @@ extern const char kStageHelp[] =
     "The release's VorlanePatcher.exe must trust the key that signs the manifest, and the\n"
     "manifest must verify with the key of the updater that the release now staged under\n"
     "ROOT ships: otherwise installations could never update again. --next-key FILE is a\n"
-    "key rotation: the release's updater must then trust exactly that next key.\n";
+    "key rotation: the release's updater must then trust exactly that next key, and must\n"
+    "not be marked only-if-missing (no installation would ever take it).\n";
 
 namespace fs = std::filesystem;
 

@@ -1,5 +1,5 @@
 // The probe's HTTPS GET, over Debian's libcurl, set up as the updater's WinHTTP request
-// is: its user agent, no request for compressed bodies (so a body arrives as the server
+// is: HTTP/1.1, its user agent, no request for compressed bodies (so a body arrives as the server
 // sends it), redirects followed but never to plain HTTP, the peer certificate and host
 // name checked.
 #pragma once

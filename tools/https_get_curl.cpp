@@ -85,6 +85,9 @@ HttpsAnswer HttpsGet(const HttpsOrigin& origin,
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(c, CURLOPT_USERAGENT, kUserAgent);
+    // The updater speaks HTTP/1.1 only: a server that answers HTTP/2 otherwise is judged as
+    // the updater meets it.
+    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
     // No byte for the receive time-out: the transfer is stalled.

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 
@@ -11,19 +12,49 @@
 
 namespace {
 
-std::string AsFolder(const std::string& path) {
-    return path.empty() || path.back() == '/' ? path : path + "/";
+// A local path as an rsync operand: a relative one with a colon before its first slash
+// would name a host, one beginning with "-" an option.
+std::string LocalOperand(const std::string& path) {
+    const size_t colon = path.find(':');
+    const bool hostLike = colon != std::string::npos && path.find('/') > colon;
+    return path.empty() || path[0] == '-' || hostLike ? "./" + path : path;
 }
 
-// Runs rsync; false with a reason naming what was attempted unless it exits with 0.
+// A folder as an rsync operand, with the slash that means "its content". DEST keeps
+// rsync's meaning; "host:" (the remote home folder) takes no slash.
+std::string FolderOperand(const std::string& path, bool local) {
+    const std::string p = local ? LocalOperand(path) : path;
+    return p.back() == '/' || (!local && p.back() == ':') ? p : p + "/";
+}
+
+std::string RootOperand(const std::string& root) {
+    return FolderOperand(root, true);
+}
+
+std::string DestOperand(const std::string& dest) {
+    return FolderOperand(dest, IsLocalDestination(dest));
+}
+
+bool IsDaemonDestination(const std::string& dest) {
+    const size_t colon = dest.find(':');
+    return dest.rfind("rsync://", 0) == 0 ||
+           (!IsLocalDestination(dest) && colon + 1 < dest.size() && dest[colon + 1] == ':');
+}
+
+// Runs rsync with `options`, then "--" and `operands` (never read as options); false with
+// a reason naming what was attempted unless it exits with 0.
 bool RunRsync(const std::vector<std::string>& options,
+              const std::vector<std::string>& operands,
               const std::string& what,
               std::string* output,
-              std::string& error) {
+              std::string& error,
+              bool quiet = false) {
     std::vector<std::string> argv = {"rsync"};
     argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back("--");
+    argv.insert(argv.end(), operands.begin(), operands.end());
     int code = 0;
-    if (!RunProgram(argv, output, code, error)) {
+    if (!RunProgram(argv, output, code, error, quiet)) {
         return false;
     }
     if (code != 0) {
@@ -112,12 +143,53 @@ bool IsLocalDestination(const std::string& dest) {
     return colon == std::string::npos || dest.find('/') < colon;
 }
 
+std::string DestinationPath(const std::string& dest, const std::string& relative) {
+    if (relative.empty()) {
+        return dest;
+    }
+    const bool noSlash =
+        dest.empty() || dest.back() == '/' || (!IsLocalDestination(dest) && dest.back() == ':');
+    return noSlash ? dest + relative : dest + "/" + relative;
+}
+
+bool IsRsyncLeftover(const std::string& name, const std::vector<std::string>& listed) {
+    // rsync's temporary name: "." + the name + ".XXXXXX" (mkstemp: letters and digits),
+    // the name cut so that the whole fits the 255 bytes a file name may have.
+    const size_t kSuffix = 7;
+    const size_t kNameMost = 255;
+    const size_t slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+    const std::string base = name.substr(folder.size());
+    if (base.size() < 2 + kSuffix || base[0] != '.' || base[base.size() - kSuffix] != '.') {
+        return false;
+    }
+    for (size_t i = base.size() - kSuffix + 1; i < base.size(); ++i) {
+        if (!std::isalnum(static_cast<unsigned char>(base[i]))) {
+            return false;
+        }
+    }
+    const std::string stem = base.substr(1, base.size() - 1 - kSuffix);
+    for (const std::string& other : listed) {
+        if (other.size() <= folder.size() || other.compare(0, folder.size(), folder) != 0 ||
+            other.find('/', folder.size()) != std::string::npos) {
+            continue;
+        }
+        const std::string otherBase = other.substr(folder.size());
+        if (otherBase == stem ||
+            (otherBase.size() + 1 + kSuffix > kNameMost && otherBase.rfind(stem, 0) == 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ListDestination(const std::string& dest,
                      const std::string& subPath,
                      std::map<std::string, DestinationEntry>& entries,
                      std::string& error) {
     // Include the folders down to subPath and everything below it, nothing else.
-    std::vector<std::string> options = {"-r", "--list-only", "--no-h"};
+    // --copy-dirlinks: a linked folder on DEST is listed as the folder it names.
+    std::vector<std::string> options = {"-r", "--copy-dirlinks", "--list-only", "--no-h"};
     std::string prefix = "/";
     size_t from = 0;
     for (size_t slash = subPath.find('/'); slash != std::string::npos; slash = subPath.find('/', from)) {
@@ -128,9 +200,8 @@ bool ListDestination(const std::string& dest,
     options.push_back("--include=" + prefix + EscapePattern(subPath.substr(from)) + "/***");
     options.push_back("--include=" + prefix + EscapePattern(subPath.substr(from)));
     options.push_back("--exclude=*");
-    options.push_back(AsFolder(dest));
     std::string output;
-    if (!RunRsync(options, AsFolder(dest) + ": cannot list it", &output, error)) {
+    if (!RunRsync(options, {DestOperand(dest)}, DestOperand(dest) + ": cannot list it", &output, error)) {
         return false;
     }
     entries.clear();
@@ -159,9 +230,9 @@ bool FindDifferingFiles(const std::string& root,
     // A dry run by checksum itemizes each file it would change: ">f+++++++++" for a
     // new one, ">fc..." or ">f.s..." for one that exists with other content.
     std::string output;
-    if (!RunRsync({"-rcn", "--itemize-changes", "--from0", "--files-from=" + list.path(), AsFolder(root),
-                   AsFolder(dest)},
-                  AsFolder(dest) + ": cannot compare it with " + root, &output, error)) {
+    if (!RunRsync({"-rcn", "--keep-dirlinks", "--itemize-changes", "--from0", "--files-from=" + list.path()},
+                  {RootOperand(root), DestOperand(dest)},
+                  DestOperand(dest) + ": cannot compare it with " + root, &output, error)) {
         return false;
     }
     differing.clear();
@@ -175,10 +246,60 @@ bool FindDifferingFiles(const std::string& root,
     return true;
 }
 
+bool ChooseDurability(const std::string& root, const std::string& dest, Durability& how, std::string& error) {
+    // A dry run of nothing still starts the rsync at DEST with the option; one that lacks
+    // it refuses to start, and the same run without it tells that apart from no answer.
+    std::vector<std::string> trial = {"-n", "-d", "--exclude=*"};
+    const std::vector<std::string> operands = {RootOperand(root), DestOperand(dest)};
+    std::string ignored;
+    trial.push_back("--fsync");
+    if (RunRsync(trial, operands, "", nullptr, ignored, true)) {
+        how = Durability::Fsync;
+        return true;
+    }
+    trial.pop_back();
+    if (!RunRsync(trial, operands, DestOperand(dest) + ": cannot reach it", nullptr, error)) {
+        return false;
+    }
+    how = IsLocalDestination(dest)    ? Durability::LocalSync
+          : IsDaemonDestination(dest) ? Durability::None
+                                      : Durability::RemoteSync;
+    return true;
+}
+
+bool SyncDestination(const std::string& dest, Durability how, std::string& error) {
+    if (how == Durability::LocalSync) {
+        sync();
+    } else if (how == Durability::RemoteSync) {
+        // rsync starts its other side with this command through the remote shell, so
+        // "sync" runs on DEST and the listing only follows once it has finished.
+        std::string ignored;
+        return RunRsync({"-d", "--list-only", "--exclude=*", "--rsync-path=sync && rsync"},
+                        {DestOperand(dest)}, DestOperand(dest) + ": cannot run sync there", &ignored, error);
+    }
+    return true;
+}
+
+std::string DescribeDurability(Durability how) {
+    switch (how) {
+        case Durability::Fsync:
+            return "the files were on disk (rsync --fsync) before the manifest went up";
+        case Durability::RemoteSync:
+            return "the rsync on the server lacks --fsync: \"sync\" ran there before the manifest went up";
+        case Durability::LocalSync:
+            return "this rsync lacks --fsync: the disks were synced before the manifest went up";
+        case Durability::None:
+            return "warning: the rsync daemon lacks --fsync and runs no command, so the files were not "
+                   "synced to disk before the manifest went up";
+    }
+    return "";
+}
+
 bool CopyToDestination(const std::string& root,
                        const std::string& dest,
                        const std::vector<std::string>& names,
                        bool replace,
+                       Durability how,
                        bool showProgress,
                        std::string& error) {
     NameListFile list(names);
@@ -187,18 +308,16 @@ bool CopyToDestination(const std::string& root,
         return false;
     }
     // Never --inplace or --partial: a file appears under its name only when complete.
-    std::vector<std::string> options = {"-r", "--chmod=D0755,F0644", "--from0",
+    // --keep-dirlinks: a linked folder on DEST is written through, not replaced.
+    std::vector<std::string> options = {"-r", "--keep-dirlinks", "--chmod=D0755,F0644", "--from0",
                                         "--files-from=" + list.path()};
     options.push_back(replace ? "--ignore-times" : "--ignore-existing");
-    if (IsLocalDestination(dest)) {
-        // On disk before the manifest names them. Local only: a server's rsync may be
-        // older than the option (3.2.4).
+    if (how == Durability::Fsync) {
         options.push_back("--fsync");
     }
     if (showProgress) {
         options.push_back("--info=progress2");
     }
-    options.push_back(AsFolder(root));
-    options.push_back(AsFolder(dest));
-    return RunRsync(options, AsFolder(dest) + ": cannot copy to it", nullptr, error);
+    return RunRsync(options, {RootOperand(root), DestOperand(dest)},
+                    DestOperand(dest) + ": cannot copy to it", nullptr, error);
 }

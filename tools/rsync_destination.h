@@ -12,13 +12,23 @@
 // rsync's own rule: a colon before the first slash, or "rsync://", means another machine.
 bool IsLocalDestination(const std::string& dest);
 
+// `relative` under DEST as rsync names it: "user@host:" is the remote user's home folder,
+// so "user@host:download/1.0", never "user@host:/download/1.0" (the server's root).
+std::string DestinationPath(const std::string& dest, const std::string& relative);
+
+// Whether `name` (relative to DEST) is a temporary file that an interrupted rsync left
+// beside one of `listed`: "." + the name (cut short when long) + "." + six characters,
+// in the same folder. Such a file is no published file; the updater never asks for it.
+bool IsRsyncLeftover(const std::string& name, const std::vector<std::string>& listed);
+
 struct DestinationEntry {
     bool isFolder = false;
     uint64_t size = 0;
 };
 
 // Every entry of DEST at and under `subPath` (relative to DEST, "/" between parts), named
-// relative to DEST. An absent `subPath` gives no entries; an unreachable DEST fails.
+// relative to DEST. An absent `subPath` gives no entries; an unreachable DEST fails. A
+// symbolic link to a folder on DEST (download/ kept on another disk) counts as that folder.
 bool ListDestination(const std::string& dest,
                      const std::string& subPath,
                      std::map<std::string, DestinationEntry>& entries,
@@ -32,14 +42,34 @@ bool FindDifferingFiles(const std::string& root,
                         std::vector<std::string>& differing,
                         std::string& error);
 
+// How the copies reach the disk of DEST before the manifest names them.
+enum class Durability {
+    Fsync,       // rsync's --fsync: the rsync at DEST has it (3.2.4 and later)
+    RemoteSync,  // "sync" run on DEST through the same remote shell, after the copy
+    LocalSync,   // sync() here, after the copy (a local rsync without --fsync)
+    None,        // an rsync daemon without --fsync runs no command: not synced
+};
+
+// Finds out, by a trial run that copies nothing, whether the rsync at DEST knows --fsync.
+// Fails only when DEST cannot be reached at all.
+bool ChooseDurability(const std::string& root, const std::string& dest, Durability& how, std::string& error);
+
+// For RemoteSync and LocalSync: flushes DEST's file systems. The others need nothing.
+bool SyncDestination(const std::string& dest, Durability how, std::string& error);
+
+// One line for the output: how the copies were made durable.
+std::string DescribeDurability(Durability how);
+
 // Copies `names` from `root` to the same relative places under DEST, making folders as
 // needed (mode 0755, files 0644, so that a web server running as another user reads
 // them). rsync writes each file under a temporary name beside it and renames it into
 // place when complete. With `replace` false, files DEST has already are left alone.
+// With Durability::Fsync each file is on disk before its rename.
 // `showProgress`: rsync's own progress line, redrawn on our standard error (a terminal).
 bool CopyToDestination(const std::string& root,
                        const std::string& dest,
                        const std::vector<std::string>& names,
                        bool replace,
+                       Durability how,
                        bool showProgress,
                        std::string& error);

@@ -119,6 +119,35 @@ bool ReadListedUpdaterKey(const std::string& path,
 
 }  // namespace
 
+void CheckOnlyIfMissingUpdater(const ReleaseManifest& manifest,
+                               const std::string& folder,
+                               const SigningKeyFacts& signer,
+                               bool rotation,
+                               std::vector<std::string>& problems) {
+    for (const ManifestFile& entry : manifest.files) {
+        if (!IsUpdaterEntryName(entry.name) || !entry.onlyIfMissing) {
+            continue;
+        }
+        const std::string path = folder + "/" + entry.name;
+        std::string bytes;
+        std::string error;
+        PublicKeyHex trusted;
+        std::string what;
+        if (rotation) {
+            what = "the next key";
+        } else if (ReadWholeFile(path, bytes, error) && FindUpdaterKey(bytes, trusted, error) &&
+                   !signer.signs(trusted)) {
+            what = "the key " + ShortKey(trusted);
+        } else {
+            continue;  // the key the installations trust now: nothing to carry over
+        }
+        problems.push_back(path + ": marked only-if-missing, but every installation has its " +
+                           kUpdaterFileName + ", so none would ever take this one and learn " + what +
+                           "; all of them would refuse every release signed with it. Do not mark the updater "
+                           "only-if-missing");
+    }
+}
+
 bool CheckUpdaterKey(const ReleaseManifest& manifest,
                      const std::string& folder,
                      const SigningKeyFacts& signer,
@@ -133,6 +162,7 @@ bool CheckUpdaterKey(const ReleaseManifest& manifest,
             "with the current key and ships an updater built with the next key");
         return false;
     }
+    CheckOnlyIfMissingUpdater(manifest, folder, signer, nextKey != nullptr, problems);
     std::set<std::string> seen;
     for (const ManifestFile& entry : manifest.files) {
         if (!IsUpdaterEntryName(entry.name) || !seen.insert(entry.name).second) {

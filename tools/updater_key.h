@@ -42,6 +42,17 @@ bool CheckUpdaterKey(const ReleaseManifest& manifest,
                      std::vector<std::string>& notes,
                      std::vector<std::string>& problems);
 
+// Every installation has its updater, so an updater entry marked only-if-missing is never
+// installed: a key change it carries reaches no installation, and every release signed
+// with the new key is then refused by all of them. Adds a problem for each such entry
+// whose key matters: always in a key rotation (`rotation`), otherwise when the updater in
+// `folder` trusts another key than the one that signs (the key installations trust today).
+void CheckOnlyIfMissingUpdater(const ReleaseManifest& manifest,
+                               const std::string& folder,
+                               const SigningKeyFacts& signer,
+                               bool rotation,
+                               std::vector<std::string>& problems);
+
 // One line on the updater in `folder` (for check): which key it trusts, and whether that is
 // the key that signs.
 std::string DescribeUpdaterKey(const std::string& what,

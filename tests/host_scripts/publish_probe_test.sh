@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # vorlane-release publish and probe end to end. publish: to a local folder and over a
 # remote shell, the files first and the manifest last, a changed version refused, a copy
-# that arrived wrong caught before the manifest goes up. probe: Debian's nginx, configured
-# as docs/nginx-example.conf, serves the published tree as the update host; a correct
-# server passes, and a missing file, a stale manifest, other content and a server that
-# takes "+" for a blank each fail with their own line.
+# that arrived wrong caught before the manifest goes up, an interrupted upload repeated,
+# odd local paths and linked folders, the copies synced before the manifest. probe:
+# Debian's nginx, configured as docs/nginx-example.conf, serves the published tree as the
+# update host; a correct server passes, and a missing file, a stale manifest, other
+# content, an untrusted certificate and a server that takes "+" for a blank or breaks
+# HTTP/1.1 each fail with their own line.
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/../.." && pwd)
@@ -73,10 +75,35 @@ run publish --staged staged-1.0 --public "$keys/public.key" www
 expect 0 "Published version 1.0" "local publish"
 cmp -s "staged-1.0/$manifest_rel" "www/$manifest_rel" || fail "local publish: the manifest is not in place"
 diff -r staged-1.0/download www/download >/dev/null || fail "local publish: the files differ"
-[ "$(stat -c %a www/download/1.0)" = 755 ] || fail "local publish: the version folder is not 0755"
+# A web server running as another user must read them.
+[ "$(stat -c %a www/download/1.0) $(stat -c %a www/download/1.0/data/big.bin)" = "755 644" ] ||
+    fail "local publish: the version folder and its files are not 0755 and 0644"
 ls -A "www/$(dirname "$manifest_rel")" | grep -q '^\.' && fail "local publish: a temporary file was left"
+# An upload killed midway leaves rsync's temporary file beside a name; publishing the same
+# version again completes it.
+echo partial >"www/download/1.0/data/.a b+c.txt.Xy12Ab"
 run publish --staged staged-1.0 www
-expect 0 "Published version 1.0" "publishing the same version again"
+expect 0 "1 temporary file(s) of an interrupted rsync" "publishing again after an interrupted upload"
+
+# Local paths rsync would take for a host (a colon before the first "/") or an option, and
+# a server whose download/ is a link to another disk: it is written through.
+cp -r staged-1.0 st:1
+mkdir -- -www store
+ln -s ../store ./-www/download
+run publish --staged st:1 -- -www
+expect 0 "Published version 1.0" "odd local paths and a linked download/"
+cmp -s staged-1.0/download/1.0/data/big.bin store/1.0/data/big.bin || fail "the linked download/ was not written"
+cmp -s "staged-1.0/$manifest_rel" "./-www/$manifest_rel" || fail "odd local paths: the manifest is not in place"
+mkdir dest:1
+run publish --staged staged-1.0 dest:1
+expect 2 "write ./dest:1 for the folder" "a DEST that is a local folder and a host"
+# rsync copies no links: one in the staged tree is refused before anything is copied.
+cp -r staged-1.0 staged-link
+ln -sf "$work/staged-1.0/download/1.0/readme.txt" staged-link/download/1.0/readme.txt
+mkdir www-link
+run publish --staged staged-link www-link
+expect 1 "staged-link/download/1.0/readme.txt: a symbolic link" "a link in the staged tree"
+[ -z "$(ls -A www-link)" ] || fail "a link in the staged tree: something was copied"
 
 # A copy that arrives with other bytes of the same size (a shim over rsync damages it
 # after the copy) is caught by its digest; the old manifest stays.
@@ -108,15 +135,45 @@ in_order "local publish of 2.0"
 cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "local publish of 2.0: not the new manifest"
 
 # --- publish over a remote shell ---------------------------------------------------------
-# rsh.sh stands in for ssh: it runs rsync's remote side here.
+# rsh.sh stands in for ssh: it runs rsync's remote side here, logging each command.
 mkdir remote
-printf '#!/bin/sh\nshift\nexec sh -c "$*"\n' >rsh.sh
+printf '#!/bin/sh\nshift\necho "$*" >>"%s/rsh.log"\nexec sh -c "$*"\n' "$work" >rsh.sh
 chmod +x rsh.sh
 export RSYNC_RSH=$work/rsh.sh
+# A server whose rsync lacks --fsync (before 3.2.4): "sync" runs there instead, before the
+# manifest goes up.
+mkdir oldbin
+cat >oldbin/rsync <<'OLD'
+#!/bin/sh
+for a in "$@"; do [ "$a" != --fsync ] || { echo "rsync: --fsync: unknown option" >&2; exit 1; }; done
+exec /usr/bin/rsync "$@"
+OLD
+printf '#!/bin/sh\n[ -e "%s" ] && echo late >>"%s/sync.log" || echo early >>"%s/sync.log"\nexec /bin/sync\n' \
+    "$work/remote/$manifest_rel" "$work" "$work" >oldbin/sync
+printf '#!/bin/sh\nshift\nPATH="%s/oldbin:$PATH" exec sh -c "$*"\n' "$work" >rsh-old.sh
+chmod +x oldbin/* rsh-old.sh
+RSYNC_RSH=$work/rsh-old.sh run publish --staged staged-1.0 "fakehost:$work/remote"
+expect 0 "the rsync on the server lacks --fsync: \"sync\" ran there" "remote publish, rsync without --fsync"
+[ "$(cat sync.log 2>/dev/null)" = early ] || fail "remote publish without --fsync: sync before the manifest: $(cat sync.log)"
+# A second release replaces the manifest; the copies carry --fsync.
 traced publish --staged staged-2.0 "fakehost:$work/remote"
 expect 0 "Published version 2.0" "remote publish"
+expect 0 "Durability: the files were on disk (rsync --fsync)" "remote publish"
 in_order "remote publish"
-diff -r staged-2.0 remote >/dev/null || fail "remote publish: the tree differs from the staged one"
+cmp -s "staged-2.0/$manifest_rel" "remote/$manifest_rel" || fail "remote publish: the manifest of 1.0 stayed"
+diff -r staged-2.0/download/2.0 remote/download/2.0 >/dev/null || fail "remote publish: the files differ"
+[ "$(stat -c %a remote/download/2.0/readme.txt)" = 644 ] || fail "remote publish: a file is not 0644"
+[ "$(grep -- '--server ' rsh.log | grep -v -- --sender | grep -vE -- ' -[a-zA-Z]*n' | grep -c -- --fsync)" -ge 2 ] ||
+    fail "remote publish: the copies were made without --fsync: $(cat rsh.log)"
+# "fakehost:" is the remote user's home folder, as rsync has it (rsh-home.sh runs there and
+# refuses absolute remote paths).
+mkdir home
+printf '#!/bin/sh\nshift\ncase "$*" in *" /"*) echo "absolute: $*" >&2; exit 1 ;; esac\ncd "%s/home" && exec sh -c "$*"\n' \
+    "$work" >rsh-home.sh
+chmod +x rsh-home.sh
+RSYNC_RSH=$work/rsh-home.sh run publish --staged staged-2.0 fakehost:
+expect 0 "under fakehost:download/2.0/" "remote publish to the home folder"
+cmp -s "staged-2.0/$manifest_rel" "home/$manifest_rel" || fail "remote publish to the home folder: no manifest there"
 # A copy cut short on the remote side is caught by its size.
 rm -rf remote
 mkdir remote
@@ -126,6 +183,11 @@ expect 1 "data/big.bin: 100 bytes arrived, the manifest says 300000" "remote cop
 [ ! -e "remote/$manifest_rel" ] || fail "remote copy cut short: the manifest was published"
 run publish --staged staged-2.0 "fakehost:$work/remote"
 expect 1 "remote/download/2.0/data/big.bin: holds other content" "remote changed version folder"
+# Other bytes of the same size and time are told apart by content.
+head -c 300000 /dev/urandom >remote/download/2.0/data/big.bin
+touch -r staged-2.0/download/2.0/data/big.bin remote/download/2.0/data/big.bin
+run publish --staged staged-2.0 "fakehost:$work/remote"
+expect 1 "remote/download/2.0/data/big.bin: holds other content" "remote version folder, same size and time"
 unset RSYNC_RSH
 
 # --- probe against nginx --------------------------------------------------------------
@@ -152,6 +214,11 @@ grep -qF "ok      data/a b+c.txt (15 B)" out.txt || fail "correct server: no lin
 # The requests were the updater's: its manifest path and the encoded names.
 grep -qF "GET /download/2.0/data/a%20b%2Bc.txt 200" "$VORLANE_SERVER_STATE/nginx-access.log" ||
     fail "the name was not requested as the updater encodes it: $(cat "$VORLANE_SERVER_STATE/nginx-access.log")"
+# --ca-file trusts that CA, and only it: a server it did not certify fails.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout other-ca.key \
+    -out other-ca.pem -subj /CN=other-ca -days 2 2>/dev/null
+probe 1 "FAILED  manifest $url/$manifest_rel: no answer" "a CA that did not sign the server" \
+    --ca-file other-ca.pem "$url"
 
 mv "$www/download/2.0/data/big.bin" big.bin
 probe 1 "FAILED  data/big.bin: HTTP 404 for /download/2.0/data/big.bin" "missing file" "$url"
@@ -166,6 +233,22 @@ cp readme.txt "$www/download/2.0/readme.txt"
 cp "staged-1.0/$manifest_rel" "$www/$manifest_rel"
 probe 1 "the server serves version 1.0, not 2.0 of staged-2.0/$manifest_rel" "stale manifest" \
     --signed "staged-2.0/$manifest_rel" "$url"
+# The same version signed again (another signature) is other bytes all the same.
+sed '/^sig=/d' "staged-2.0/$manifest_rel" >text-2.0.txt
+python3 "$src/tests/fixtures/vlsign.py" "$keys/private.pem" text-2.0.txt >"$www/$manifest_rel"
+probe 1 "the server serves version 2.0 with other bytes than staged-2.0/$manifest_rel" \
+    "same version, other bytes" --signed "staged-2.0/$manifest_rel" "$url"
+# Two records of one name are each judged: the second does not match the file.
+{ cat text-2.0.txt; echo "file=readme.txt|$(stat -c %s "$www/download/2.0/readme.txt")|$(printf x | sha256sum | cut -c1-64)|0"; } >twice.txt
+python3 "$src/tests/fixtures/vlsign.py" "$keys/private.pem" twice.txt >"$www/$manifest_rel"
+probe 1 "FAILED  readme.txt: other content" "two records of one name" "$url"
+grep -qF "ok      readme.txt" out.txt || fail "two records of one name: the matching one not ok: $(cat out.txt)"
+# A manifest of exactly the updater's limit is read whole.
+python3 -c 'import sys; t = open(sys.argv[1], "rb").read(); pad = 524288 - len(t) - 5 - 133
+open(sys.argv[2], "wb").write(t + b"pad=" + b"0" * pad + b"\n")' text-2.0.txt exact.txt
+python3 "$src/tests/fixtures/vlsign.py" "$keys/private.pem" exact.txt >"$www/$manifest_rel"
+[ "$(stat -c %s "$www/$manifest_rel")" = 524288 ] || fail "the manifest at the limit: $(stat -c %s "$www/$manifest_rel") bytes"
+probe 0 "summary: all 3 files" "a manifest of exactly the limit" "$url"
 probe 0 "summary: all 3 files" "the old release, still whole, without --signed" "$url"
 # Signed by another key, and longer than the updater reads (though signed and whole).
 "$T" keygen --out other >/dev/null
@@ -176,10 +259,11 @@ probe 1 "longer than 524288 bytes; the updater reads no more" "manifest over the
 cp "staged-2.0/$manifest_rel" "$www/$manifest_rel"
 
 # A second nginx on port 8443, the same site but taking "+" for a blank in file paths,
-# as some object stores do.
+# as some object stores do. It speaks HTTP/2 as well, but answers only HTTP/1.1 requests
+# (the updater's) properly.
 mkdir -p plus
 bash "$src/tests/netns/nginx-conf.sh" "$www" "$VORLANE_CERT_DIR" "$work/plus" "$work/plus" |
-    sed -e 's/listen 443 ssl;/listen 8443 ssl;/' \
+    sed -e 's|listen 443 ssl;|listen 8443 ssl http2;\n        if ($server_protocol != "HTTP/1.1") { return 505; }|' \
         -e 's|location /download/ {|&\n        rewrite "^([^+]*)[+](.*)$" "$1 $2" last;|' >plus/nginx.conf
 grep -q 'listen 8443' plus/nginx.conf && grep -q 'rewrite' plus/nginx.conf || fail "the + server's configuration"
 nginx -p "$work/plus" -e "$work/plus/nginx-error.log" -c "$work/plus/nginx.conf" &

@@ -277,6 +277,33 @@ refused "stage of a rotation without --next-key" \
     stage --release-dir relB --signed rot.txt --out wwwB --public keys/public.key
 run stage --release-dir relB --signed rot.txt --out wwwB --public keys/public.key --next-key other/public.key
 [ "$rc" -eq 0 ] && grep -qF "key rotation" out.txt || fail "stage of a rotation: exit $rc $(cat err.txt)"
+# An updater marked only-if-missing is never installed (every installation has one): the
+# installations would keep the old key for good. Refused by sign, stage, check and publish.
+"$T" manifest --version 2.0.3 --only-if-missing VorlanePatcher.exe --out oim.txt relB 2>/dev/null
+sign_refused "rotation through an only-if-missing updater" "relB/VorlanePatcher.exe: marked only-if-missing" \
+    oim.txt --release-dir relB --next-key other/public.key
+python3 "$(dirname "$0")/../fixtures/vlsign.py" keys/private.pem oim.txt >oim-signed.txt
+refused "stage of a rotation through an only-if-missing updater" "marked only-if-missing" wwwC \
+    stage --release-dir relB --signed oim-signed.txt --out wwwC --public keys/public.key --next-key other/public.key
+run check --public keys/public.key --release-dir relB oim-signed.txt inst
+[ "$rc" -eq 1 ] && grep -qF "relB/VorlanePatcher.exe: marked only-if-missing" err.txt ||
+    fail "check of an only-if-missing updater with another key: exit $rc $(cat err.txt)"
+mkdir -p "stC/download" "$(dirname "stC${VORLANE_MANIFEST_PATH:-/vlr/latest.txt}")" wwwC
+cp -r relB stC/download/2.0.3
+cp oim-signed.txt "stC${VORLANE_MANIFEST_PATH:-/vlr/latest.txt}"
+run publish --staged stC wwwC
+[ "$rc" -eq 1 ] && grep -qF "stC/download/2.0.3/VorlanePatcher.exe: marked only-if-missing" err.txt &&
+    [ -z "$(ls -A wwwC)" ] || fail "publish of an only-if-missing updater with another key: exit $rc $(cat err.txt)"
+# The point (x, -y) shares X with the signing key but is another key.
+mkdir mirror
+printf 'x=%s\ny=%s\n' "$(sed -n 's/^x=//p' keys/public.key)" "$(python3 -c 'import sys
+p = 2**256 - 2**224 + 2**192 + 2**96 - 1
+print("%064x" % (p - int(sys.argv[1], 16)))' "$(sed -n 's/^y=//p' keys/public.key)")" >mirror/public.key
+cp -r rel relM
+updater mirror relM/VorlanePatcher.exe
+"$T" manifest --version 2.0.1 --out unsignedM.txt relM 2>/dev/null
+sign_refused "updater with the key (x, -y)" "relM/VorlanePatcher.exe trusts the key $(short mirror), but" \
+    unsignedM.txt --release-dir relM
 # Done wrong: the new key signs while installations of the staged 2.0.1 still trust the old one.
 "$T" manifest --version 2.0.2 --out wrong.txt relB 2>/dev/null
 "$T" sign --key other/private.pem --release-dir relB wrong.txt >/dev/null || fail "sign with the new key"

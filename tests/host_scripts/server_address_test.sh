@@ -17,6 +17,10 @@ for seed in 1 2 3; do
 done
 python3 "$tool" write --tables "$tmp/t.h" a.example.com /m >/dev/null
 [ "$(python3 "$tool" show --tables "$tmp/t.h")" = $'host=a.example.com\npath=/m' ]
+# The longest host name the updater holds, 64 characters, is taken whole.
+longest=$(printf 'a%.0s' {1..60}).com
+python3 "$tool" write --tables "$tmp/long.h" "$longest" /m >/dev/null
+[ "$(python3 "$tool" show --tables "$tmp/long.h")" = "host=$longest"$'\npath=/m' ]
 # Unchanged names keep their constants, so a new configure rebuilds nothing.
 cp "$tmp/t.h" "$tmp/before.h"
 python3 "$tool" write --keep-if-same --tables "$tmp/t.h" a.example.com /m >/dev/null
