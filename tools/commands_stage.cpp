@@ -12,6 +12,7 @@
 #include "tools/commands.h"
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
+#include "tools/release_freshness.h"
 #include "tools/updater_key.h"
 
 extern const char kStageHelp[] =
@@ -28,7 +29,9 @@ extern const char kStageHelp[] =
     "The release's VorlanePatcher.exe must trust the key that signs the manifest, and the\n"
     "manifest must verify with the key of the updater that the release now staged under\n"
     "ROOT ships: otherwise installations could never update again. --next-key FILE is a\n"
-    "key rotation: the release's updater must then trust exactly that next key.\n";
+    "key rotation: the release's updater must then trust exactly that next key.\n"
+    "A manifest whose serial is not higher than that of the manifest already under ROOT is\n"
+    "refused: installations that took the staged one would refuse it.\n";
 
 namespace fs = std::filesystem;
 
@@ -207,6 +210,11 @@ int RunStage(const Args& argv, CommandIo& io) {
     }
     if (havePath && problems.empty()) {
         CheckAgainstStagedRelease(root, manifestRelative, loaded, notes, problems);
+        const std::string current = (fs::path(root) / manifestRelative).string();
+        std::string currentBody;
+        if (fs::exists(current, ec) && ReadWholeFile(current, currentBody, error)) {
+            CheckFollowsCurrentManifest(currentBody, current, loaded, notes, problems);
+        }
     }
     if (!problems.empty()) {
         return Refuse(io, cmd, problems);
