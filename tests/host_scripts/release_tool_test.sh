@@ -290,6 +290,9 @@ run verify --public keys/public.key fresh.txt
 [ "$rc" -eq 0 ] && grep -qx "serial: 42" out.txt &&
     grep -qx "expires: $(date -u -d @$(($(date +%s) + 30 * 86400)) +%Y-%m-%dT%H:%M):[0-9][0-9]Z (in 30 days)" out.txt ||
     fail "sign --serial 42 --expires 30d: $(cat out.txt err.txt)"
+cp unsigned.txt fresh.txt
+"$T" sign --key keys/private.pem --release-dir rel --expires 2099-01-01 fresh.txt >/dev/null
+grep -qx "expires=2099-01-01T00:00:00Z" fresh.txt || fail "sign --expires DATE: $(head -n 3 fresh.txt)"
 # stage: ROOT's manifest has the signing time as its serial; 42 would be refused by every
 # installation that took it.
 "$T" manifest --version 2.0.3 --out low.txt rel 2>/dev/null
