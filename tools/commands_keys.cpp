@@ -139,13 +139,16 @@ int RunSign(const Args& argv, CommandIo& io) {
         problems.push_back(
             "holds a serial or expires record already; sign writes them (--serial, --expires)");
     }
+    const std::string text = WithFreshnessRecords(unsignedText, serial, expires);
+    if (problems.empty()) {
+        problems = FindManifestProblems(text);  // the size limit, with the records
+    }
     if (!problems.empty()) {
         for (std::string& p : problems) {
             p = path + ": " + p;
         }
         return Refuse(io, cmd, problems);
     }
-    const std::string text = WithFreshnessRecords(unsignedText, serial, expires);
     listed = ReleaseManifest();
     PublicKeyHex next;
     if (!ParseManifestText(text, listed, error)) {
