@@ -4,9 +4,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "manifest/utc_time.h"
+
 const char kManifestMagic[] = "VLR1";
 const char kErrUnknownFormat[] = "nieznany format manifestu";
 const char kErrEmptyManifest[] = "pusty manifest";
+const char kErrBadSerial[] = "nieprawidlowy numer wydania w manifescie";
+const char kErrBadExpires[] = "nieprawidlowy termin waznosci manifestu";
 const char kUpdaterFileName[] = "VorlanePatcher.exe";
 
 namespace {
@@ -24,6 +28,15 @@ int64_t ParseSizeText(std::string_view text) {
 }
 
 }  // namespace
+
+bool ParseSerialText(const std::string& text, int64_t& serial) {
+    if (text.empty() || text.size() > kSerialMaxDigits ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    serial = static_cast<int64_t>(std::strtoll(text.c_str(), nullptr, 10));
+    return true;
+}
 
 bool IsUpdaterEntryName(const std::string& name) {
     const size_t n = std::strlen(kUpdaterFileName);
@@ -122,6 +135,20 @@ bool ParseManifestText(const std::string& signedText, ReleaseManifest& manifest,
             if (ParseFileRecord(value, entry)) {
                 manifest.files.push_back(std::move(entry));
             }
+        } else if (key == "serial") {
+            // A record that guards against old manifests is never skipped when malformed:
+            // skipping it would turn the manifest into one without the guard.
+            if (!ParseSerialText(value, manifest.serial)) {
+                error = kErrBadSerial;
+                return false;
+            }
+            manifest.hasSerial = true;
+        } else if (key == "expires") {
+            if (!ParseUtcTimestamp(value, manifest.expires)) {
+                error = kErrBadExpires;
+                return false;
+            }
+            manifest.hasExpires = true;
         }
     }
     if (first) {  // empty text: no first line at all

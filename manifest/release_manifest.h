@@ -6,9 +6,9 @@
 #include <vector>
 
 struct ManifestFile {
-    std::string name;      // relative path with "/" between folders, as the manifest writes it
-    int64_t size = 0;      // declared size, used for progress only
-    std::string sha256;    // 64 lowercase hex digits, compared byte for byte
+    std::string name;    // relative path with "/" between folders, as the manifest writes it
+    int64_t size = 0;    // declared size, used for progress only
+    std::string sha256;  // 64 lowercase hex digits, compared byte for byte
     bool onlyIfMissing = false;
 };
 
@@ -17,6 +17,14 @@ struct ReleaseManifest {
     std::string date;
     std::string notes;  // decoded: line breaks as LF
     std::vector<ManifestFile> files;
+    // The release's place in the publisher's sequence: a number that only grows from one
+    // signed manifest to the next, so that an older one served again can be told apart.
+    bool hasSerial = false;
+    int64_t serial = 0;
+    // When the publisher stops vouching for the manifest (seconds since 1970, UTC): a server
+    // that keeps serving it after that cannot hold installations on it unnoticed.
+    bool hasExpires = false;
+    int64_t expires = 0;
 };
 
 // The manifest name that denotes the updater itself, compared ignoring ASCII case.

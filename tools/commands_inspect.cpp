@@ -6,11 +6,14 @@
 #include <ostream>
 
 #include "net/file_digest.h"
+#include "tools/atomic_file.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
 #include "tools/manifest_writer.h"
+#include "tools/release_freshness.h"
 #include "tools/updater_key.h"
 #include "update/install_decision.h"
+#include "update/release_guard.h"
 
 extern const char kVerifyHelp[] =
     "Usage: vorlane-release verify --public FILE SIGNED_MANIFEST\n"
@@ -20,7 +23,8 @@ extern const char kVerifyHelp[] =
     "the updater would read. Otherwise prints the message the updater would show\n"
     "(\"manifest bez podpisu\", \"podpis manifestu sie nie zgadza\", \"nieznany format\n"
     "manifestu\", \"pusty manifest\") and exits with 1. Records the updater would skip or\n"
-    "misread are listed as warnings.\n";
+    "misread are listed as warnings. Shows the serial and the expiry; a manifest whose expiry\n"
+    "is more than a day past, which updaters refuse, exits with 1 too.\n";
 
 extern const char kCheckHelp[] =
     "Usage: vorlane-release check --public FILE [--release-dir DIR] SIGNED_MANIFEST INSTALL_DIR\n"
@@ -31,7 +35,9 @@ extern const char kCheckHelp[] =
     "marked only-if-missing. Ends with the total to download and the updater's status,\n"
     "and which key the installed updater trusts (and, with --release-dir, the release's).\n"
     "Exits with 1 when the release's updater trusts another key but is marked\n"
-    "only-if-missing: no installation would ever take it.\n";
+    "only-if-missing: no installation would ever take it.\n"
+    "The serial is judged against the one INSTALL_DIR has accepted (its VorlanePatcher.serial):\n"
+    "a manifest the updater would refuse as older, or as expired, exits with 1.\n";
 
 namespace {
 
@@ -102,7 +108,9 @@ int RunVerify(const Args& argv, CommandIo& io) {
         return exitCode;
     }
     const ReleaseManifest& m = loaded.manifest;
-    io.out << "signature: good\nversion: " << m.version << "\ndate: " << m.date << "\nnotes:\n";
+    const int64_t now = NowSeconds();
+    io.out << "signature: good\nversion: " << m.version << "\ndate: " << m.date << "\n"
+           << FreshnessLines(m, now) << "notes:\n";
     size_t start = 0;
     while (start < m.notes.size()) {
         size_t lf = m.notes.find('\n', start);
@@ -118,6 +126,9 @@ int RunVerify(const Args& argv, CommandIo& io) {
     for (const ManifestFile& f : m.files) {
         io.out << "  " << f.sha256 << " " << f.size << " " << f.name
                << (f.onlyIfMissing ? "  (only if missing)" : "") << "\n";
+    }
+    if (!JudgeManifestFreshness(m, SerialRecord(), now, error)) {
+        return Fail(io, cmd, args.positionals[0] + ": the updater reports \"" + error + "\"");
     }
     return 0;
 }
@@ -152,6 +163,17 @@ int RunCheck(const Args& argv, CommandIo& io) {
         installDir += '/';
     }
     const ReleaseManifest& m = loaded.manifest;
+    std::string record;
+    const SerialRecord accepted = ReadWholeFile(installDir + kSerialRecordName, record, error)
+                                      ? ParseSerialRecord(record)
+                                      : SerialRecord();
+    io.out << FreshnessLines(m, NowSeconds())
+           << "accepted serial: " << (accepted.known ? std::to_string(accepted.serial) : std::string("none"))
+           << "\n";
+    if (!JudgeManifestFreshness(m, accepted, NowSeconds(), error)) {
+        io.out << "updater: Serwer aktualizacji: " << error << "\n";
+        return kExitFailed;
+    }
     int64_t total = 0;
     size_t count = 0;
     for (const ManifestFile& f : m.files) {

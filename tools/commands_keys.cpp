@@ -10,6 +10,7 @@
 #include "tools/cli_args.h"
 #include "tools/commands.h"
 #include "tools/manifest_writer.h"
+#include "tools/release_freshness.h"
 #include "tools/updater_key.h"
 
 extern const char kKeygenHelp[] =
@@ -24,10 +25,19 @@ extern const char kKeygenHelp[] =
     "private key is lost, no further update can reach the installed updaters.\n";
 
 extern const char kSignHelp[] =
-    "Usage: vorlane-release sign --key FILE|- [--release-dir DIR] [--next-key PUBLIC_FILE] MANIFEST\n"
+    "Usage: vorlane-release sign --key FILE|- [--release-dir DIR] [--next-key PUBLIC_FILE]\n"
+    "                            [--serial N] [--expires 30d|YYYY-MM-DD|YYYY-MM-DDTHH:MM:SSZ] MANIFEST\n"
     "\n"
-    "Signs MANIFEST in place: appends \"sig=\" and the 128 hex digits of the ECDSA P-256\n"
-    "signature (r then s) over the SHA-256 of the text, and a final line feed.\n"
+    "Signs MANIFEST in place: writes the serial (and the expiry) after the first line, then\n"
+    "appends \"sig=\" and the 128 hex digits of the ECDSA P-256 signature (r then s) over the\n"
+    "SHA-256 of the text, and a final line feed.\n"
+    "--serial N          the release's serial (default: the signing time in seconds since 1970).\n"
+    "                    Installations remember the highest serial they accepted and refuse a\n"
+    "                    lower one, so a server cannot turn them back to an older release; a\n"
+    "                    serial more than a day ahead of this machine's clock is refused.\n"
+    "--expires WHEN      installations refuse the manifest a day after WHEN (days from now, or\n"
+    "                    a UTC date or time), so a server cannot hold them on it for ever: a\n"
+    "                    newly signed manifest must be published before then. No expiry without it.\n"
     "--key FILE          the private key in PEM form; \"-\" reads it from standard input.\n"
     "--release-dir DIR   the release folder; needed when the manifest lists VorlanePatcher.exe:\n"
     "                    the updater it ships must trust the key that signs, or installations\n"
@@ -93,7 +103,9 @@ int RunSign(const Args& argv, CommandIo& io) {
     std::string keySource;
     std::string releaseDir;
     std::string nextKeyPath;
-    if (!ParseArgs(argv, {"key", "release-dir", "next-key"}, args, error)) {
+    std::string serialOption;
+    std::string expiresOption;
+    if (!ParseArgs(argv, {"key", "release-dir", "next-key", "serial", "expires"}, args, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.help) {
@@ -102,25 +114,44 @@ int RunSign(const Args& argv, CommandIo& io) {
     }
     if (!SingleValue(args, "key", true, keySource, error) ||
         !SingleValue(args, "release-dir", false, releaseDir, error) ||
-        !SingleValue(args, "next-key", false, nextKeyPath, error)) {
+        !SingleValue(args, "next-key", false, nextKeyPath, error) ||
+        !SingleValue(args, "serial", false, serialOption, error) ||
+        !SingleValue(args, "expires", false, expiresOption, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.positionals.size() != 1) {
         return UsageError(io, cmd, "needs exactly one MANIFEST");
     }
+    const int64_t now = NowSeconds();
+    int64_t serial = 0;
+    int64_t expires = 0;
+    if (!ChooseSerial(serialOption, now, serial, error) ||
+        (!expiresOption.empty() && !ParseExpiresOption(expiresOption, now, expires, error))) {
+        return Fail(io, cmd, error + " (nothing was written)");
+    }
     const std::string& path = args.positionals[0];
-    std::string text;
-    if (!ReadWholeFile(path, text, error)) {
+    std::string unsignedText;
+    if (!ReadWholeFile(path, unsignedText, error)) {
         return Fail(io, cmd, error);
     }
-    std::vector<std::string> problems = FindManifestProblems(text);
+    std::vector<std::string> problems = FindManifestProblems(unsignedText);
+    ReleaseManifest listed;
+    if (problems.empty() && ParseManifestText(unsignedText, listed, error) &&
+        (listed.hasSerial || listed.hasExpires)) {
+        problems.push_back(
+            "holds a serial or expires record already; sign writes them (--serial, --expires)");
+    }
+    const std::string text = WithFreshnessRecords(unsignedText, serial, expires);
+    if (problems.empty()) {
+        problems = FindManifestProblems(text);  // the size limit, with the records
+    }
     if (!problems.empty()) {
         for (std::string& p : problems) {
             p = path + ": " + p;
         }
         return Refuse(io, cmd, problems);
     }
-    ReleaseManifest listed;
+    listed = ReleaseManifest();
     PublicKeyHex next;
     if (!ParseManifestText(text, listed, error)) {
         return Fail(io, cmd, path + ": " + error);
@@ -162,7 +193,8 @@ int RunSign(const Args& argv, CommandIo& io) {
         return Fail(io, cmd, error);
     }
     io.out << "Signed " << path << " (version " << parsed.version << ", " << parsed.files.size()
-           << " files) with the key x=" << pub.x << "\n";
+           << " files) with the key x=" << pub.x << "\n"
+           << FreshnessLines(parsed, now);
     for (const std::string& note : notes) {
         io.out << "updater: " << note << "\n";
     }

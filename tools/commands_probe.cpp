@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 
+#include "manifest/utc_time.h"
 #include "net/file_digest.h"
 #include "net/file_download.h"
 #include "net/server_address.h"
@@ -19,6 +20,8 @@
 #include "tools/commands.h"
 #include "tools/https_get.h"
 #include "tools/manifest_writer.h"
+#include "tools/release_freshness.h"
+#include "update/release_guard.h"
 
 extern const char kProbeHelp[] =
     "Usage: vorlane-release probe --public PUBLIC_KEY [--signed SIGNED_MANIFEST]\n"
@@ -38,7 +41,10 @@ extern const char kProbeHelp[] =
     "  --signed   the manifest you published: the server must serve exactly it (a stale\n"
     "             manifest from a cache is reported)\n"
     "  --ca-file  trust the certificates in FILE instead of the system's (a test CA)\n"
-    "  --resolve  reach HOST:PORT at ADDRESS, as curl's --resolve (a server not yet in DNS)\n";
+    "  --resolve  reach HOST:PORT at ADDRESS, as curl's --resolve (a server not yet in DNS)\n"
+    "\n"
+    "Shows the served manifest's serial and expiry, warns when it expires within 7 days\n"
+    "(publish a newly signed one before then) and fails when updaters refuse it as expired.\n";
 
 namespace {
 
@@ -46,6 +52,8 @@ const char kCmd[] = "probe";
 // The updater's receive time-outs: manifest and file.
 const long kManifestTimeoutMs = 12000;
 const long kFileTimeoutMs = 60000;
+// An expiry closer than this is reported: the publisher must sign and publish before it.
+const int64_t kExpiryWarningSeconds = 7 * 86400;
 
 struct DigestFree {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
@@ -234,6 +242,12 @@ int RunProbe(const Args& argv, CommandIo& io) {
                   " (a stale manifest from a cache, or an upload that did not arrive)";
         manifestOk = false;
     }
+    const int64_t now = NowSeconds();
+    if (manifestOk && !JudgeManifestFreshness(m, SerialRecord(), now, error)) {
+        problem = "manifest " + origin.url + NarrowAscii(BuildManifestPath()) + ": the updater reports \"" +
+                  error + "\" (sign and publish a new one)";
+        manifestOk = false;
+    }
     if (!manifestOk) {
         io.out << "FAILED  " << problem << "\n"
                << "summary: no installation can update from " << origin.url << "\n";
@@ -246,6 +260,15 @@ int RunProbe(const Args& argv, CommandIo& io) {
     }
     io.out << "ok      manifest " << origin.url << NarrowAscii(BuildManifestPath()) << ": version "
            << m.version << ", " << m.files.size() << " files, " << FormatBytes(total) << ", signature good\n";
+    std::string lines = FreshnessLines(m, now);
+    for (size_t at = 0; at < lines.size(); at = lines.find('\n', at) + 1) {
+        lines.insert(at, "        ");
+    }
+    io.out << lines;
+    if (m.hasExpires && m.expires - now < kExpiryWarningSeconds) {
+        io.out << "warning: the manifest expires within 7 days (" << FormatUtcTimestamp(m.expires)
+               << "); installations refuse it a day later: sign and publish a new one before then\n";
+    }
 
     // A record listed twice is fetched once; two records of one name with other
     // contents are fetched and judged each on its own.

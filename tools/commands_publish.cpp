@@ -1,6 +1,7 @@
 // publish: upload a staged release so that no client ever sees a manifest whose files
 // are not all on the server: the version's files first, checked where they arrived, and
 // only then the manifest, under a temporary name renamed into place.
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "tools/commands.h"
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
+#include "tools/release_freshness.h"
 #include "tools/rsync_destination.h"
 #include "tools/updater_key.h"
 
@@ -38,6 +40,9 @@ extern const char kPublishHelp[] =
     "user@host: is that user's home folder; write a local folder such as rel:1 as ./rel:1.\n"
     "A linked download/ folder on DEST is followed; symbolic links in ROOT are refused.\n"
     "Temporary files an interrupted rsync left in the version folder are ignored.\n"
+    "A manifest whose serial is not higher than that of the manifest DEST serves now is\n"
+    "refused (installations that took that one would refuse it), unless it is that very\n"
+    "manifest again.\n"
     "With --public the manifest's signature is verified first. Needs rsync.\n";
 
 namespace fs = std::filesystem;
@@ -100,6 +105,37 @@ void CheckFiles(CommandIo& io,
             problems.push_back(paths[i] + ": its SHA-256 is not the manifest's");
         }
     }
+}
+
+// The manifest DEST serves now into `body`; `present` false when it has none.
+bool ReadDestinationManifest(const std::string& dest,
+                             const std::string& relative,
+                             std::string& body,
+                             bool& present,
+                             std::string& error) {
+    std::map<std::string, DestinationEntry> entries;
+    if (!ListDestination(dest, relative, entries, error)) {
+        return false;
+    }
+    const auto it = entries.find(relative);
+    present = it != entries.end() && !it->second.isFolder;
+    if (!present) {
+        return true;
+    }
+    if (IsLocalDestination(dest)) {
+        return ReadWholeFile(Join(dest, relative), body, error);
+    }
+    const char* tmp = getenv("TMPDIR");
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/vorlane-current-XXXXXX";
+    if (!mkdtemp(folder.data())) {
+        error = folder + ": cannot make a temporary folder";
+        return false;
+    }
+    const std::string copy = folder + "/current-manifest";
+    const bool ok = FetchFromDestination(dest, relative, copy, error) && ReadWholeFile(copy, body, error);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return ok;
 }
 
 }  // namespace
@@ -195,6 +231,23 @@ int RunPublish(const Args& argv, CommandIo& io) {
     }
     if (!problems.empty()) {
         return Refuse(io, kCmd, problems);
+    }
+
+    // Installations that took DEST's manifest accept only a higher serial.
+    std::string currentBody;
+    bool currentPresent = false;
+    if (!ReadDestinationManifest(dest, manifestRelative, currentBody, currentPresent, error)) {
+        return Fail(io, kCmd, error + " (nothing was published)");
+    }
+    if (currentPresent) {
+        std::vector<std::string> notes;
+        CheckFollowsCurrentManifest(currentBody, Join(dest, manifestRelative), loaded, notes, problems);
+        for (const std::string& note : notes) {
+            io.err << "note: " << note << "\n";
+        }
+        if (!problems.empty()) {
+            return Refuse(io, kCmd, problems);
+        }
     }
 
     // A version folder on DEST may hold the same files already (an interrupted or repeated

@@ -12,6 +12,7 @@
 #include "tools/commands.h"
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
+#include "tools/release_freshness.h"
 #include "tools/updater_key.h"
 
 extern const char kStageHelp[] =
@@ -29,7 +30,9 @@ extern const char kStageHelp[] =
     "manifest must verify with the key of the updater that the release now staged under\n"
     "ROOT ships: otherwise installations could never update again. --next-key FILE is a\n"
     "key rotation: the release's updater must then trust exactly that next key, and must\n"
-    "not be marked only-if-missing (no installation would ever take it).\n";
+    "not be marked only-if-missing (no installation would ever take it).\n"
+    "A manifest whose serial is not higher than that of the manifest already under ROOT is\n"
+    "refused: installations that took the staged one would refuse it.\n";
 
 namespace fs = std::filesystem;
 
@@ -208,6 +211,11 @@ int RunStage(const Args& argv, CommandIo& io) {
     }
     if (havePath && problems.empty()) {
         CheckAgainstStagedRelease(root, manifestRelative, loaded, notes, problems);
+        const std::string current = (fs::path(root) / manifestRelative).string();
+        std::string currentBody;
+        if (fs::exists(current, ec) && ReadWholeFile(current, currentBody, error)) {
+            CheckFollowsCurrentManifest(currentBody, current, loaded, notes, problems);
+        }
     }
     if (!problems.empty()) {
         return Refuse(io, cmd, problems);

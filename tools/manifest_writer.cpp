@@ -1,6 +1,7 @@
 #include "tools/manifest_writer.h"
 
 #include "manifest/manifest_parser.h"
+#include "manifest/utc_time.h"
 #include "tools/name_rules.h"
 
 namespace {
@@ -109,6 +110,8 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
     }
     std::vector<std::string> names;
     bool haveVersion = false;
+    int serialRecords = 0;
+    int expiresRecords = 0;
     size_t start = 0;
     for (size_t number = 1; start < signedText.size(); ++number) {
         size_t lf = signedText.find('\n', start);
@@ -137,9 +140,22 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
         std::string reason;
         if (key == "sig") {
             problems.push_back(where + ": a \"sig=\" line: the manifest is signed already");
-        } else if (eq == std::string::npos ||
-                   (key != "version" && key != "date" && key != "notes" && key != "file")) {
-            problems.push_back(where + ": not a version, date, notes or file record; the updater skips it");
+        } else if (eq == std::string::npos || (key != "version" && key != "date" && key != "notes" &&
+                                               key != "file" && key != "serial" && key != "expires")) {
+            problems.push_back(
+                where + ": not a version, date, notes, file, serial or expires record; the updater skips it");
+        } else if (key == "serial" || key == "expires") {
+            int64_t ignored = 0;
+            const bool serial = key == "serial";
+            if (serial ? !ParseSerialText(value, ignored) : !ParseUtcTimestamp(value, ignored)) {
+                problems.push_back(where +
+                                   (serial ? ": the serial is not 1 to 18 decimal digits"
+                                           : ": the expiry is not YYYY-MM-DDTHH:MM:SSZ") +
+                                   "; the updater refuses the manifest");
+            }
+            if (++(serial ? serialRecords : expiresRecords) > 1) {
+                problems.push_back(where + ": a second " + key + " record");
+            }
         } else if (key == "version") {
             haveVersion = true;
             if (!CheckVersionText(value, reason)) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <map>
 
+#include "update/release_guard.h"
+
 namespace {
 
 bool IsPrintableAscii(unsigned char c) {
@@ -113,6 +115,14 @@ bool CheckReleaseName(const std::string& name, std::string& reason) {
     const size_t bad = name.find_first_of("<>\"?*");
     if (bad != std::string::npos) {
         reason = std::string("holds \"") + name[bad] + "\", which Windows does not allow in file names";
+        return false;
+    }
+    // The updater keeps its serial record (and the temporary copy it renames) under this
+    // name: a release file there would overwrite what guards the installation.
+    const std::string record = FoldAscii(kSerialRecordName);
+    const std::string folded = FoldAscii(name);
+    if (folded == record || folded.rfind(record + ".", 0) == 0) {
+        reason = "is where the updater records the serial of the manifest it accepted";
         return false;
     }
     size_t start = 0;

@@ -295,6 +295,14 @@ std::string DescribeDurability(Durability how) {
     return "";
 }
 
+bool FetchFromDestination(const std::string& dest,
+                          const std::string& relative,
+                          const std::string& localFile,
+                          std::string& error) {
+    return RunRsync({"--copy-links"}, {DestOperand(dest) + relative, LocalOperand(localFile)},
+                    DestOperand(dest) + relative + ": cannot read it", nullptr, error);
+}
+
 bool CopyToDestination(const std::string& root,
                        const std::string& dest,
                        const std::vector<std::string>& names,

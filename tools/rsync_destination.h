@@ -60,6 +60,13 @@ bool SyncDestination(const std::string& dest, Durability how, std::string& error
 // One line for the output: how the copies were made durable.
 std::string DescribeDurability(Durability how);
 
+// Copies the one file `relative` of DEST to the local file `localFile` (under another
+// name, so that nothing here looks like a copy to DEST).
+bool FetchFromDestination(const std::string& dest,
+                          const std::string& relative,
+                          const std::string& localFile,
+                          std::string& error);
+
 // Copies `names` from `root` to the same relative places under DEST, making folders as
 // needed (mode 0755, files 0644, so that a web server running as another user reads
 // them). rsync writes each file under a temporary name beside it and renames it into

@@ -5,6 +5,7 @@
 #include "sys/file_ops.h"
 #include "sys/install_paths.h"
 #include "update/install_decision.h"
+#include "update/release_guard.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 
@@ -46,7 +47,8 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
 bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list) {
     SetPhaseAndStatus(Checking, kCheckingStatus);
     ResetPassFields();
-    if (!FetchReleaseManifest(manifest, error)) {
+    // An older or expired manifest ends the pass before any local file is read.
+    if (!FetchReleaseManifest(manifest, error) || !AcceptManifestFreshness(manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);
         return false;
     }

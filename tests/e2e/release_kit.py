@@ -15,6 +15,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import window_driver as wd  # noqa: E402
@@ -56,6 +57,17 @@ def release_tool(*args, **kwargs):
     return done.stdout
 
 
+_last_serial = 0
+
+
+def next_serial():
+    """The signing time as sign takes it by default, but above the last one given: releases
+    signed within one second must still follow each other."""
+    global _last_serial
+    _last_serial = max(int(time.time()), _last_serial + 1)
+    return str(_last_serial)
+
+
 def publish(release_dir, version, manifest, server_root, notes=None, only_if_missing=(), key_dir=DEV_KEY_DIR,
             next_key=None):
     """The publisher's steps over a finished release folder (code-signing, if any, is
@@ -73,7 +85,7 @@ def publish(release_dir, version, manifest, server_root, notes=None, only_if_mis
     release_tool(*args, release_dir)
     rotation = ["--next-key", next_key] if next_key else []
     release_tool("sign", "--key", os.path.join(key_dir, "private.pem"), "--release-dir", release_dir, *rotation,
-                 manifest)
+                 "--serial", next_serial(), manifest)
     public = os.path.join(key_dir, "public.key")
     release_tool("verify", "--public", public, manifest)
     release_tool("stage", "--release-dir", release_dir, "--signed", manifest, "--out", server_root,

@@ -76,8 +76,13 @@ class StaticServerTest(unittest.TestCase):
                     self.assertNotEqual(got[name], digest, "the user's settings were overwritten")
                 else:
                     self.assertEqual(got.get(name), digest, name)
-            left = sorted(set(without_bot_logs(got)) - set(wanted))
+            left = sorted(set(without_bot_logs(got)) - set(wanted) - {"VorlanePatcher.serial"})
             self.assertEqual(left, [], "files the pass left behind")
+            # Beside them, the serial of the manifest it accepted.
+            with open(manifest) as f:
+                serial = [line[7:].strip() for line in f if line.startswith("serial=")]
+            self.assertEqual(wd.read_bytes(os.path.join(install, "VorlanePatcher.serial")),
+                             ("%s %s\n" % (serial[0], serial[0])).encode())
             self.assertIn("0 of 8 files to install", kit.check(manifest, install))
 
             # Nothing to do now: the second pass asks for the manifest only.

@@ -437,8 +437,9 @@ class Release:
         self.server.serve("download/%s/%s" % (self.version, name), content)
         return self
 
-    def publish(self, *rules):
-        text = "VLR1\nversion=%s\ndate=2026-12-09\nnotes=%s\n" % (self.version, self.notes)
+    def publish(self, *rules, records=""):
+        """Signs and serves the manifest; `records` (lines with their LF) stand after the magic line."""
+        text = "VLR1\n%sversion=%s\ndate=2026-12-09\nnotes=%s\n" % (records, self.version, self.notes)
         text += "".join("file=%s|%d|%s|0\n" % entry for entry in self.files)
         key = os.path.join(os.environ.get("VORLANE_DEV_KEY_DIR", os.path.join(SOURCE, "build", "devkey")),
                            "private.pem")

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "manifest/manifest_parser.h"
+#include "manifest/utc_time.h"
 
 namespace {
 
@@ -25,10 +26,10 @@ const std::string kDigest(64, 'a');
 }  // namespace
 
 TEST(ManifestParser, RefusesAnythingButTheExactMagicLine) {
-    for (const std::string& text : {std::string(""), std::string("\n"), std::string("VLR2\n"),
-                                   std::string("vlr1\n"), std::string("VLR1 \n"), std::string("VLR1\r\n"),
-                                   std::string("\xEF\xBB\xBFVLR1\n"), std::string("\nVLR1\n"),
-                                   std::string("VLR1version=1\n")}) {
+    for (const std::string& text :
+         {std::string(""), std::string("\n"), std::string("VLR2\n"), std::string("vlr1\n"),
+          std::string("VLR1 \n"), std::string("VLR1\r\n"), std::string("\xEF\xBB\xBFVLR1\n"),
+          std::string("\nVLR1\n"), std::string("VLR1version=1\n")}) {
         ParseResult r = Parse(text + "version=1\nfile=a|1|" + kDigest + "|0\n");
         EXPECT_FALSE(r.ok) << text;
         EXPECT_EQ(r.error, "nieznany format manifestu") << text;
@@ -62,6 +63,54 @@ TEST(ManifestParser, KeysAreExactAndUnknownLinesAreSkipped) {
     EXPECT_EQ(r.manifest.date, "later");
     ASSERT_EQ(r.manifest.files.size(), 1u);
     EXPECT_EQ(r.manifest.files[0].name, "a");
+}
+
+// The records that guard against old and expired manifests: read when well formed, and a
+// malformed one refuses the manifest rather than being skipped (which would drop the guard).
+TEST(ManifestParser, SerialAndExpiryRecords) {
+    const std::string files = "version=1\nfile=a|1|d|0\n";
+    ParseResult plain = Parse("VLR1\n" + files);
+    ASSERT_TRUE(plain.ok);
+    EXPECT_FALSE(plain.manifest.hasSerial);
+    EXPECT_FALSE(plain.manifest.hasExpires);
+    ParseResult r = Parse("VLR1\nserial=1765314000\nexpires=2038-01-19T03:14:08Z\n" + files);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.manifest.hasSerial);
+    EXPECT_EQ(r.manifest.serial, 1765314000);
+    EXPECT_TRUE(r.manifest.hasExpires);
+    EXPECT_EQ(r.manifest.expires, 2147483648);
+    EXPECT_EQ(Parse("VLR1\nserial=999999999999999999\n" + files).manifest.serial, 999999999999999999);
+    for (const char* serial : {"", " 5", "5 ", "+5", "-1", "5\r", "0x10", "1000000000000000000"}) {
+        EXPECT_EQ(Parse(std::string("VLR1\nserial=") + serial + "\n" + files).error,
+                  "nieprawidlowy numer wydania w manifescie")
+            << serial;
+    }
+    for (const char* when :
+         {"", "2038-01-19", "2038-01-19T03:14:08", "2038-01-19t03:14:08Z", "2038-01-19 03:14:08Z",
+          "2027-02-29T00:00:00Z", "2026-12-09T24:00:00Z", "1969-12-31T23:59:59Z", "2038-1-19T03:14:08Z"}) {
+        EXPECT_EQ(Parse(std::string("VLR1\nexpires=") + when + "\n" + files).error,
+                  "nieprawidlowy termin waznosci manifestu")
+            << when;
+    }
+    // Keys are exact here too: these are unknown records, skipped as before.
+    EXPECT_FALSE(Parse("VLR1\nSerial=x\nserial =1\n" + files).manifest.hasSerial);
+}
+
+// Calendar arithmetic both ways, leap days and the turn of centuries included.
+TEST(UtcTime, ReadsBackWhatItWrites) {
+    const std::pair<const char*, int64_t> known[] = {{"1970-01-01T00:00:00Z", 0},
+                                                     {"2000-02-29T12:34:56Z", 951827696},
+                                                     {"2100-03-01T00:00:00Z", 4107542400},
+                                                     {"2024-12-31T23:59:59Z", 1735689599}};
+    for (const auto& [text, seconds] : known) {
+        int64_t parsed = -1;
+        EXPECT_TRUE(ParseUtcTimestamp(text, parsed)) << text;
+        EXPECT_EQ(parsed, seconds) << text;
+        EXPECT_EQ(FormatUtcTimestamp(seconds), text);
+    }
+    int64_t ignored = 0;
+    EXPECT_TRUE(ParseUtcTimestamp("2024-02-29T00:00:00Z", ignored));
+    EXPECT_FALSE(ParseUtcTimestamp("2100-02-29T00:00:00Z", ignored));
 }
 
 TEST(ManifestParser, DecodesNotes) {
@@ -136,8 +185,8 @@ TEST(ManifestParser, LargeManifestParsesInOnePass) {
     int count = 0;
     while (text.size() < 512 * 1024 - 200) {
         char line[200];
-        std::snprintf(line, sizeof(line), "file=data/folder%03d/file%05d.bin|%d|%064x|0\n", count % 100, count,
-                      count * 17, count);
+        std::snprintf(line, sizeof(line), "file=data/folder%03d/file%05d.bin|%d|%064x|0\n", count % 100,
+                      count, count * 17, count);
         text += line;
         ++count;
     }

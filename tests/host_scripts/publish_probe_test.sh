@@ -63,11 +63,12 @@ stage_release() {
     echo "plus and blank" >"rel-$v/data/a b+c.txt"
     head -c 300000 /dev/urandom >"rel-$v/data/big.bin"
     "$T" manifest --version "$v" --out "m-$v.txt" "rel-$v" 2>/dev/null
-    "$T" sign --key "$keys/private.pem" "m-$v.txt" >/dev/null
+    # Serials 100 and 200; 2.0 expires in 5 days, which probe warns of.
+    "$T" sign --key "$keys/private.pem" --serial "${v%%.*}00" ${2:+--expires "$2"} "m-$v.txt" >/dev/null
     "$T" stage --release-dir "rel-$v" --signed "m-$v.txt" --out "staged-$v" >/dev/null
 }
 stage_release 1.0
-stage_release 2.0
+stage_release 2.0 5d
 
 # --- publish to a local folder -------------------------------------------------------
 mkdir www
@@ -133,6 +134,10 @@ traced publish --staged staged-2.0 www
 expect 0 "Published version 2.0" "local publish of 2.0"
 in_order "local publish of 2.0"
 cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "local publish of 2.0: not the new manifest"
+# Back to 1.0: installations that took serial 200 would refuse its serial 100.
+run publish --staged staged-1.0 www
+expect 1 "has serial 200 (version 2.0); installations that took it refuse this manifest's serial 100. Sign the unsigned manifest again with --serial 201" "publishing an older serial"
+cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "publishing an older serial replaced the manifest"
 
 # --- publish over a remote shell ---------------------------------------------------------
 # rsh.sh stands in for ssh: it runs rsync's remote side here, logging each command.
@@ -174,6 +179,9 @@ chmod +x rsh-home.sh
 RSYNC_RSH=$work/rsh-home.sh run publish --staged staged-2.0 fakehost:
 expect 0 "under fakehost:download/2.0/" "remote publish to the home folder"
 cmp -s "staged-2.0/$manifest_rel" "home/$manifest_rel" || fail "remote publish to the home folder: no manifest there"
+run publish --staged staged-1.0 "fakehost:$work/remote"
+expect 1 "fakehost:$work/remote/$manifest_rel has serial 200" "remote publish of an older serial"
+cmp -s "staged-2.0/$manifest_rel" "remote/$manifest_rel" || fail "remote publish of an older serial replaced the manifest"
 # A copy cut short on the remote side is caught by its size.
 rm -rf remote
 mkdir remote
@@ -211,6 +219,8 @@ probe() {
 probe 0 "summary: all 3 files as the manifest says" "correct server" --signed "staged-2.0/$manifest_rel" \
     --ca-file "$VORLANE_CERT_DIR/ca.pem" --resolve "$VORLANE_UPDATE_HOST:443:127.0.0.1" "$url"
 grep -qF "ok      data/a b+c.txt (15 B)" out.txt || fail "correct server: no line for the odd name: $(cat out.txt)"
+grep -qx "        serial: 200" out.txt && grep -qF "warning: the manifest expires within 7 days" out.txt ||
+    fail "correct server: serial and expiry warning: $(cat out.txt)"
 # The requests were the updater's: its manifest path and the encoded names.
 grep -qF "GET /download/2.0/data/a%20b%2Bc.txt 200" "$VORLANE_SERVER_STATE/nginx-access.log" ||
     fail "the name was not requested as the updater encodes it: $(cat "$VORLANE_SERVER_STATE/nginx-access.log")"
@@ -256,6 +266,10 @@ probe_key=other/public.key probe 1 "the updater reports \"podpis manifestu sie n
 { sed '/^sig=/d' "staged-2.0/$manifest_rel"; printf 'pad=%0600000d\n' 0; } >padded.txt
 python3 "$src/tests/fixtures/vlsign.py" "$keys/private.pem" padded.txt >"$www/$manifest_rel"
 probe 1 "longer than 524288 bytes; the updater reads no more" "manifest over the limit" "$url"
+# Expired (more than a day ago): every updater refuses it.
+sed -e '/^sig=/d' -e 's/^expires=.*/expires=2026-01-01T00:00:00Z/' "staged-2.0/$manifest_rel" >expired.txt
+python3 "$src/tests/fixtures/vlsign.py" "$keys/private.pem" expired.txt >"$www/$manifest_rel"
+probe 1 "the updater reports \"manifest wygasl (byl wazny do 2026-01-01 00:00:00 UTC)\"" "expired manifest" "$url"
 cp "staged-2.0/$manifest_rel" "$www/$manifest_rel"
 
 # A second nginx on port 8443, the same site but taking "+" for a blank in file paths,

@@ -91,15 +91,20 @@ cp latest.txt unsigned.txt
 run sign --key keys/private.pem latest.txt
 [ "$rc" -eq 1 ] && grep -q "give its folder with --release-dir" err.txt && cmp -s latest.txt unsigned.txt ||
     fail "sign of a release with an updater, without --release-dir: exit $rc $(cat err.txt)"
+signed_from=$(date +%s)
 run sign --key keys/private.pem --release-dir rel latest.txt
 [ "$rc" -eq 0 ] || fail "sign: $(cat err.txt)"
+# The serial goes after the magic line: the signing time unless told.
+serial=$(sed -n 's/^serial=\([0-9]*\)$/\1/p' latest.txt)
+[ -n "$serial" ] && [ "$(sed -n 2p latest.txt)" = "serial=$serial" ] && [ "$serial" -ge "$signed_from" ] &&
+    [ "$serial" -le "$(date +%s)" ] || fail "sign wrote no serial of the signing time: $(head -n 3 latest.txt)"
 grep -qF "updater: VorlanePatcher.exe trusts the key $(short keys), which signs this release" out.txt ||
     fail "sign does not say which key the updater trusts: $(cat out.txt)"
 [ "$(tail -n 1 latest.txt | grep -cE '^sig=[0-9a-f]{128}$')" = 1 ] || fail "no sig= line"
-[ "$(head -c -134 latest.txt)" = "$(head -c -1 unsigned.txt)" ] || fail "sign changed the signed text"
+[ "$(head -c -134 latest.txt | sed 2d)" = "$(head -c -1 unsigned.txt)" ] || fail "sign changed the signed text"
 cp unsigned.txt stdin-signed.txt
 "$T" sign --key - --release-dir rel stdin-signed.txt <keys/private.pem >/dev/null 2>&1 || fail "sign --key - failed"
-openssl_ok=$(head -n -1 stdin-signed.txt | cmp -s - unsigned.txt && echo yes || echo no)
+openssl_ok=$(head -n -1 stdin-signed.txt | sed 2d | cmp -s - unsigned.txt && echo yes || echo no)
 [ "$openssl_ok" = yes ] || fail "signing from standard input changed the text"
 
 run verify --public keys/public.key latest.txt
@@ -113,6 +118,7 @@ sed -n 's/  (only if missing)$//; /^  [0-9a-f]\{64\} /p' out.txt >listed.txt
 diff -u expected.txt listed.txt >&2 || fail "verify lists other files than the folder holds"
 grep -q "config/user.ini  (only if missing)" out.txt || fail "only-if-missing not shown"
 grep -qx "  | Nowa wersja" out.txt || fail "notes not shown"
+grep -qx "serial: $serial" out.txt && grep -qx "expires: never" out.txt || fail "verify: serial and expiry: $(cat out.txt)"
 
 run stage --release-dir rel --signed latest.txt --out www --public keys/public.key
 [ "$rc" -eq 0 ] || fail "stage: $(cat err.txt)"
@@ -139,6 +145,19 @@ grep -q "^3 of 5 files to install, 300158 bytes" out.txt || fail "check total: $
 grep -qx "updater: Dostepna aktualizacja" out.txt || fail "check status"
 grep -qF "installed updater: inst/VorlanePatcher.exe holds no recognisable publisher key" out.txt ||
     fail "check: the installed updater's key: $(tail -n 1 out.txt)"
+# The serial the installation has accepted: a higher one makes the updater refuse the
+# manifest; the same one, or a damaged record, does not.
+printf '%s %s\n' $((serial + 1)) $((serial + 1)) >inst/VorlanePatcher.serial
+run check --public keys/public.key latest.txt inst
+[ "$rc" -eq 1 ] && grep -qx "accepted serial: $((serial + 1))" out.txt &&
+    grep -qF "updater: Serwer aktualizacji: manifest starszy niz juz przyjety (numer wydania $serial, przyjety byl $((serial + 1)))" out.txt ||
+    fail "check against a higher accepted serial: exit $rc $(cat out.txt)"
+for record in "$serial $serial" "$((serial + 1)) $serial"; do
+    printf '%s\n' "$record" >inst/VorlanePatcher.serial
+    run check --public keys/public.key latest.txt inst
+    [ "$rc" -eq 0 ] && grep -qx "updater: Dostepna aktualizacja" out.txt || fail "check with the record [$record]: exit $rc"
+done
+rm inst/VorlanePatcher.serial
 "$T" keygen --out other >/dev/null 2>&1
 updater other inst/VorlanePatcher.exe
 run check --public keys/public.key --release-dir rel latest.txt inst
@@ -178,6 +197,8 @@ refuse_name 'CON' 'reserved Windows device name'
 refuse_name 'sub/aux.txt' '"aux.txt" is a reserved Windows device name'
 refuse_name 'Lpt3.dat' 'reserved Windows device name'
 refuse_name 'what?.txt' 'does not allow'
+refuse_name 'vorlanePatcher.SERIAL' 'where the updater records the serial'
+refuse_name 'VorlanePatcher.serial.new' 'where the updater records the serial'
 release bad 'Data/x.dll' 'data/X.DLL'
 refused "case clash" "differ only in letter case" outdir/m.txt manifest --version 1 --out outdir/m.txt bad
 release bad 'a.txt'
@@ -224,6 +245,9 @@ refuse_sign "CR LF" "ends in CR" $'VLR1\nversion=1\r\nfile=a|1|'"$digest"$'|0\n'
 refuse_sign "unknown key" "the updater skips it" $'VLR1\nVersion=1\nversion=1\nfile=a|1|'"$digest"$'|0\n'
 refuse_sign "upper-case digest" "64 lowercase" $'VLR1\nversion=1\nfile=a|1|'"${digest^^}"$'|0\n'
 refuse_sign "signed twice" "signed already" "$(cat latest.txt)"$'\n'
+refuse_sign "serial by hand" "holds a serial or expires record already" $'VLR1\nserial=5\nversion=1\nfile=a|1|'"$digest"$'|0\n'
+refuse_sign "malformed serial" "the serial is not 1 to 18 decimal digits" $'VLR1\nserial=5x\nversion=1\nfile=a|1|'"$digest"$'|0\n'
+refuse_sign "malformed expiry" "the expiry is not YYYY-MM-DDTHH:MM:SSZ" $'VLR1\nexpires=2030-02-30T00:00:00Z\nversion=1\nfile=a|1|'"$digest"$'|0\n'
 printf 'not a key\n' >badkey.pem
 cp unsigned.txt u2.txt
 run sign --key badkey.pem --release-dir rel u2.txt
@@ -255,6 +279,27 @@ sign_refused() {
     [ "$rc" -eq 1 ] && grep -qF -- "$message" err.txt && cmp -s k.txt "$manifest" ||
         fail "sign, $what: exit $rc $(cat err.txt)"
 }
+# A serial is a promise to every installation, an expiry must lie ahead.
+sign_refused "serial ahead of the clock" "more than a day ahead of this machine's clock" unsigned.txt \
+    --release-dir rel --serial $(($(date +%s) + 90000))
+sign_refused "expiry passed" "has passed already" unsigned.txt --release-dir rel --expires 2020-01-01
+sign_refused "expiry unreadable" "give days (30d)" unsigned.txt --release-dir rel --expires 30x
+cp unsigned.txt fresh.txt
+run sign --key keys/private.pem --release-dir rel --serial 42 --expires 30d fresh.txt
+run verify --public keys/public.key fresh.txt
+[ "$rc" -eq 0 ] && grep -qx "serial: 42" out.txt &&
+    grep -qx "expires: $(date -u -d @$(($(date +%s) + 30 * 86400)) +%Y-%m-%dT%H:%M):[0-9][0-9]Z (in 30 days)" out.txt ||
+    fail "sign --serial 42 --expires 30d: $(cat out.txt err.txt)"
+cp unsigned.txt fresh.txt
+"$T" sign --key keys/private.pem --release-dir rel --expires 2099-01-01 fresh.txt >/dev/null
+grep -qx "expires=2099-01-01T00:00:00Z" fresh.txt || fail "sign --expires DATE: $(head -n 3 fresh.txt)"
+# stage: ROOT's manifest has the signing time as its serial; 42 would be refused by every
+# installation that took it.
+"$T" manifest --version 2.0.3 --out low.txt rel 2>/dev/null
+"$T" sign --key keys/private.pem --release-dir rel --serial 42 low.txt >/dev/null
+refused "stage of a lower serial" "has serial $serial (version 2.0.1); installations that took it refuse this manifest's serial 42. Sign the unsigned manifest again with --serial $((serial + 1))" \
+    www/download/2.0.3 stage --release-dir rel --signed low.txt --out www
+
 cp -r rel relB
 updater other relB/VorlanePatcher.exe
 sign_refused "updater changed after the manifest" "its SHA-256 is not the manifest's" unsigned.txt --release-dir relB

@@ -25,10 +25,13 @@
 #include <memory>
 
 #include "file_holder.h"
+#include "manifest/utc_time.h"
 #include "net/https_client.h"
 #include "net/server_address.h"
 #include "pass_driver.h"
+#include "sys/clock.h"
 #include "test_server.h"
+#include "update/release_guard.h"
 
 using namespace pass_driver;
 using test_server::SetRule;
@@ -422,4 +425,89 @@ TEST_F(FaultMatrixPassTest, AThousandFileReleaseStopsAtItsFaultAndIsCompletedByT
     std::printf("thousand files: 650 fetched and failed in %lu ms, 350 in %lu ms, all checked in %lu ms\n",
                 static_cast<unsigned long>(failedMs), static_cast<unsigned long>(retryMs),
                 static_cast<unsigned long>(checkMs));
+}
+
+// A server that serves an older signed manifest again, one without the serial, or one past
+// its expiry: the pass fails in Checking with the reason, before any file is read, fetched or
+// written. The installation took the release for years without serials, then its first serial;
+// the serial is recorded when the manifest is accepted, so a pass that fails later keeps it,
+// and a damaged record does not lock the installation out.
+TEST_F(FaultMatrixPassTest, OlderAndExpiredManifestsAreRefusedWithoutTouchingAFile) {
+    InstallDir = test_server::ScratchDir() + "\\Guard\\";
+    LayOutOldInstallation(InstallDir);
+    const std::string record = InstallDir + kSerialRecordName;
+    const int64_t now = UnixTimeSeconds();
+    auto withRecords = [](const std::string& records, const std::string& text) {
+        return "VLR1\n" + records + text.substr(5);
+    };
+    std::map<std::string, std::string> installed;
+    for (const ReleaseFile& f : Release()) {
+        installed[f.name] = f.newContent;
+    }
+    auto expectPass = [&](const std::string& text, int32_t phase, const std::string& detail,
+                          const std::string& recorded) {
+        test_server::ServeSignedManifest(text);
+        ClearRequestLog();
+        ASSERT_TRUE(RunPass());
+        const Snapshot s = Read();
+        EXPECT_EQ(s.phase, phase) << text.substr(0, 80);
+        EXPECT_EQ(s.errorDetail, detail);
+        std::map<std::string, std::string> expected = installed;
+        if (!recorded.empty()) {
+            expected[kSerialRecordName] = recorded;
+        }
+        ExpectFolderHolds(InstallDir, expected);
+        if (phase == Failed) {
+            EXPECT_EQ(DownloadRequests().size(), 0u);
+        }
+    };
+
+    // Years without a serial: as before, and nothing is recorded.
+    ServeRelease();
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, Updated);
+    ExpectFolderHolds(InstallDir, installed);
+    // The first manifest with a serial is taken and its serial recorded.
+    const std::string current = withRecords("serial=2000\n", ManifestText());
+    expectPass(current, UpToDate, "", "2000 2000\n");
+
+    // The release before, replayed with its own (lower) serial: its files are on the server,
+    // and taking it would put every old file back.
+    std::string older = "VLR1\nserial=1000\nversion=3.0.9\n";
+    for (const ReleaseFile& f : Release()) {
+        test_server::PutFile("download/3.0.9/" + f.name, f.oldContent);
+        older += "file=" + f.name + "|" + std::to_string(f.oldContent.size()) + "|" +
+                 Sha256Hex(f.oldContent) + "|0\n";
+    }
+    expectPass(
+        older, Failed,
+        "Serwer aktualizacji: manifest starszy niz juz przyjety (numer wydania 1000, przyjety byl 2000)",
+        "2000 2000\n");
+    expectPass(ManifestText(), Failed,
+               "Serwer aktualizacji: manifest bez numeru wydania (przyjety byl juz numer 2000)",
+               "2000 2000\n");
+    // Expired two days ago, beyond the day allowed for clocks; an hour ago is still taken.
+    const std::string expired =
+        withRecords("serial=3000\nexpires=" + FormatUtcTimestamp(now - 2 * 86400) + "\n", ManifestText());
+    expectPass(expired, Failed,
+               "Serwer aktualizacji: manifest wygasl (byl wazny do " +
+                   FormatUtcTimestamp(now - 2 * 86400).replace(10, 1, " ").replace(19, 1, " ") + "UTC)",
+               "2000 2000\n");
+    expectPass(withRecords("serial=3000\nexpires=" + FormatUtcTimestamp(now - 3600) + "\n", ManifestText()),
+               UpToDate, "", "3000 3000\n");
+
+    // Accepted, then failed on a file: the serial stays recorded, so the replay of 3000 is refused.
+    const std::string next = withRecords("serial=4000\n", "VLR1\n" + older.substr(older.find("version=")));
+    test_server::SetRule("/download/3.0.9/a.dat", "status=404");
+    test_server::ServeSignedManifest(next);
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().errorDetail, "HTTP 404 przy a.dat");
+    EXPECT_EQ(ReadText(record), "4000 4000\n");
+    expectPass(
+        current, Failed,
+        "Serwer aktualizacji: manifest starszy niz juz przyjety (numer wydania 2000, przyjety byl 4000)",
+        "4000 4000\n");
+    // A damaged record (it would lock out every later serial if it were read as 9999) counts as none.
+    ASSERT_TRUE(WriteText(record, "9999 9990\n"));
+    expectPass(current, UpToDate, "", "2000 2000\n");
 }

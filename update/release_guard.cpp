@@ -1,0 +1,55 @@
+#include "update/release_guard.h"
+
+#include "manifest/manifest_parser.h"
+#include "manifest/utc_time.h"
+
+const char kSerialRecordName[] = "VorlanePatcher.serial";
+
+std::string FormatSerialRecord(int64_t serial) {
+    const std::string digits = std::to_string(serial);
+    return digits + " " + digits + "\n";
+}
+
+SerialRecord ParseSerialRecord(const std::string& text) {
+    SerialRecord record;
+    const size_t blank = text.find(' ');
+    if (blank == std::string::npos || text.empty() || text.back() != '\n') {
+        return record;
+    }
+    const std::string first = text.substr(0, blank);
+    const std::string second = text.substr(blank + 1, text.size() - blank - 2);
+    int64_t serial = 0;
+    if (first == second && ParseSerialText(first, serial)) {
+        record.known = true;
+        record.serial = serial;
+    }
+    return record;
+}
+
+bool JudgeManifestFreshness(const ReleaseManifest& manifest,
+                            const SerialRecord& accepted,
+                            int64_t now,
+                            std::string& error) {
+    const std::string acceptedText = std::to_string(accepted.serial);
+    if (accepted.known && !manifest.hasSerial) {
+        error = "manifest bez numeru wydania (przyjety byl juz numer " + acceptedText + ")";
+        return false;
+    }
+    if (accepted.known && manifest.serial < accepted.serial) {
+        error = "manifest starszy niz juz przyjety (numer wydania " + std::to_string(manifest.serial) +
+                ", przyjety byl " + acceptedText + ")";
+        return false;
+    }
+    if (manifest.hasExpires && now > manifest.expires && now - manifest.expires > kClockAllowanceSeconds) {
+        std::string when = FormatUtcTimestamp(manifest.expires);
+        when[10] = ' ';
+        when.back() = ' ';
+        error = "manifest wygasl (byl wazny do " + when + "UTC)";
+        return false;
+    }
+    return true;
+}
+
+bool RaisesSerialRecord(const ReleaseManifest& manifest, const SerialRecord& accepted) {
+    return manifest.hasSerial && (!accepted.known || manifest.serial > accepted.serial);
+}
