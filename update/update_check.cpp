@@ -5,12 +5,14 @@
 #include "sys/file_ops.h"
 #include "sys/install_paths.h"
 #include "update/install_decision.h"
+#include "update/support_log.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 
 namespace {
 
-void ResetPassFields() {
+// Returns the installed bot's version.
+std::string ResetPassFields() {
     std::lock_guard<std::mutex> lock(State.mutex);
     State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutableName));
     State.errorDetail.clear();
@@ -18,6 +20,7 @@ void ResetPassFields() {
     State.doneBytes = 0;
     State.fileCount = 0;
     State.fileIndex = 0;
+    return State.installedVersion;
 }
 
 void PublishRelease(const ReleaseManifest& manifest, const InstallList& list) {
@@ -35,7 +38,9 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
     for (const ManifestFile& entry : manifest.files) {
         const std::string local = MakeInstallPath(entry.name);
         auto digest = [&local](std::string& out) { return Sha256FileHex(local, out); };
-        if (NeedsInstall(DecideInstall(entry, PathExists(local), digest))) {
+        const InstallReason reason = DecideInstall(entry, PathExists(local), digest);
+        WriteLog(DecisionText(entry.name, reason));
+        if (NeedsInstall(reason)) {
             list.files.push_back(entry);
             list.totalBytes = AddWrapping(list.totalBytes, entry.size);
         }
@@ -45,7 +50,7 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
 
 bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list) {
     SetPhaseAndStatus(Checking, kCheckingStatus);
-    ResetPassFields();
+    WriteLog(PassStartText(ResetPassFields(), AutoMode.load(), InstallDir));
     if (!FetchReleaseManifest(manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);
         return false;
