@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <map>
 
+#include "update/support_log.h"
+
 namespace {
 
 bool IsPrintableAscii(unsigned char c) {
@@ -113,6 +115,15 @@ bool CheckReleaseName(const std::string& name, std::string& reason) {
     const size_t bad = name.find_first_of("<>\"?*");
     if (bad != std::string::npos) {
         reason = std::string("holds \"") + name[bad] + "\", which Windows does not allow in file names";
+        return false;
+    }
+    // Every installation appends its own support log beside the updater: a release file of that
+    // name would overwrite it, and would differ again after the next pass, so never be current.
+    const std::string folded = FoldAscii(name);
+    if (folded == FoldAscii(kLogFileName) || folded == FoldAscii(kOldLogFileName)) {
+        reason =
+            "is the name of the updater's own log, which each installation writes for itself; "
+            "leave it out of the release folder";
         return false;
     }
     size_t start = 0;
