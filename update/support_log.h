@@ -63,7 +63,8 @@ std::string BotLaunchText(bool started, const std::string& reason);
 std::string ExitText(int32_t phase);
 
 // Opens the log beside the program (InstallDir must be set), turning an over-long log into
-// the older file first. Called once, before the first pass. Any failure leaves the log off.
+// the older file first. Called once, before the first pass (a second call closes the first
+// log and starts over). Any failure leaves the log off.
 void OpenSupportLog();
 // Appends one line stamped with the current UTC time. Never fails the caller: a log that
 // could not be opened or written is skipped. Safe from both threads; takes no lock.

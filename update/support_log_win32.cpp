@@ -41,6 +41,10 @@ UtcTime NowUtc() {
 }  // namespace
 
 void OpenSupportLog() {
+    // Called again, it starts over on the present file (the tests do).
+    if (LogFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(LogFile);
+    }
     const std::wstring path = LongPathW(MakeInstallPath(kLogFileName));
     if (FileSize(path) >= kLogLimitBytes) {
         MoveFileExW(path.c_str(), LongPathW(MakeInstallPath(kOldLogFileName)).c_str(),
