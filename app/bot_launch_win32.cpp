@@ -9,12 +9,17 @@
 #include "sys/long_path_win32.h"
 #include "update/updater_state.h"
 
-void LaunchBot() {
+bool LaunchBot(std::string& reason) {
     const std::string bot = MakeInstallPath(kBotExecutableName);
     const std::wstring plainPath = FullPathW(bot);
     if (plainPath.size() < MAX_PATH) {
-        ShellExecuteA(nullptr, "open", bot.c_str(), nullptr, InstallDir.c_str(), SW_SHOWNORMAL);
-        return;
+        // ShellExecuteA reports success as a value above 32, an error code otherwise.
+        const INT_PTR code = reinterpret_cast<INT_PTR>(
+            ShellExecuteA(nullptr, "open", bot.c_str(), nullptr, InstallDir.c_str(), SW_SHOWNORMAL));
+        if (code <= 32) {
+            reason = "ShellExecuteA " + std::to_string(code);
+        }
+        return code > 32;
     }
     // The shell takes no path from MAX_PATH on; CreateProcessW takes it in the "\\?\" form.
     // A working directory must stay below MAX_PATH, so such a bot runs in the updater's own.
@@ -22,9 +27,12 @@ void LaunchBot() {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (CreateProcessW(LongPathW(bot).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       nullptr, &startup, &info)) {
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
+    if (!CreateProcessW(LongPathW(bot).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        reason = "CreateProcessW " + std::to_string(GetLastError());
+        return false;
     }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return true;
 }

@@ -10,6 +10,7 @@
 #include "ui/hit_test.h"
 #include "ui/layout.h"
 #include "ui/painter_win32.h"
+#include "update/support_log.h"
 #include "update/updater_state.h"
 
 namespace {
@@ -26,6 +27,12 @@ int32_t LastTimerPhase = -1;
 uint32_t PhaseSinceTick = 0;
 int32_t AutoRetryCount = 0;
 
+void LogBotLaunch() {
+    std::string reason;
+    const bool started = LaunchBot(reason);
+    WriteLog(BotLaunchText(started, reason));
+}
+
 void CloseRequest(HWND window) {
     if (CanClose()) {
         DestroyWindow(window);
@@ -35,7 +42,7 @@ void CloseRequest(HWND window) {
 void MainButtonAction(HWND window) {
     switch (ReadMainButtonStep()) {
         case MainButtonStep::LaunchBot:
-            LaunchBot();
+            LogBotLaunch();
             DestroyWindow(window);
             break;
         case MainButtonStep::ConfirmInstall:
@@ -55,7 +62,7 @@ void MainButtonAction(HWND window) {
 
 void LaunchBotAndClose(HWND window) {
     AutoMode = false;
-    LaunchBot();
+    LogBotLaunch();
     DestroyWindow(window);
 }
 

@@ -5,7 +5,9 @@
 #include "app/module_path_win32.h"
 #include "app/single_instance_win32.h"
 #include "app/start_up.h"
+#include "app/user_actions.h"
 #include "ui/ui_fonts_win32.h"
+#include "update/support_log.h"
 #include "update/updater_state.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -18,6 +20,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         return 0;
     }
     SetCurrentDirectoryA(InstallDir.c_str());
+    OpenSupportLog();
     Fonts() = CreateUiFonts();
     HWND window = CreateMainWindow(instance);
     MarkFolderWindow(window, InstallDir);
@@ -39,5 +42,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (WorkerThread.joinable()) {
         WorkerThread.detach();
     }
+    WriteLog(ExitText(ReadPhase()));
     ExitProcess(0);
 }

@@ -3,6 +3,8 @@
 
 #include "net/https_client.h"
 #include "net/server_address.h"
+#include "sys/clock.h"
+#include "update/support_log.h"
 
 namespace {
 const int32_t kReceiveTimeoutMs = 12000;
@@ -15,6 +17,10 @@ bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error) {
         body.append(reinterpret_cast<const char*>(data), count);
         return body.size() < kManifestBodyLimit;
     };
+    const uint32_t started = TickCountMs();
     const uint32_t status = HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs);
-    return AcceptManifestResponse(status, body, manifest, error);
+    const bool accepted = AcceptManifestResponse(status, body, manifest, error);
+    WriteLog(ManifestText(status, body.size(), TickCountMs() - started, accepted,
+                          accepted ? manifest.version : error));
+    return accepted;
 }

@@ -4,7 +4,9 @@
 #include <fstream>
 
 #include "net/https_client.h"
+#include "sys/clock.h"
 #include "sys/file_ops.h"
+#include "update/support_log.h"
 
 namespace {
 const int32_t kReceiveTimeoutMs = 60000;
@@ -30,11 +32,14 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
         }
         return !out.fail();
     };
+    const uint32_t started = TickCountMs();
     const uint32_t status = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs);
+    const uint32_t elapsedMs = TickCountMs() - started;
     // Closing flushes the last bytes; a failed flush leaves the stream failed.
     out.close();
     const bool written = !out.fail();
     if (status == 200 && written) {
+        WriteLog(DownloadText({file.name, status, received, elapsedMs, 0, std::string()}));
         return true;
     }
     if (status == 200) {
@@ -43,6 +48,7 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
     } else if (status != 0) {
         error = "HTTP " + std::to_string(status) + " przy " + file.name;
     }
+    WriteLog(DownloadText({file.name, status, received, elapsedMs, 0, error}));
     DeleteFileQuietly(tempPath);
     return false;
 }

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "update/release_guard.h"
+#include "update/support_log.h"
 
 namespace {
 
@@ -117,12 +118,20 @@ bool CheckReleaseName(const std::string& name, std::string& reason) {
         reason = std::string("holds \"") + name[bad] + "\", which Windows does not allow in file names";
         return false;
     }
+    const std::string folded = FoldAscii(name);
     // The updater keeps its serial record (and the temporary copy it renames) under this
     // name: a release file there would overwrite what guards the installation.
     const std::string record = FoldAscii(kSerialRecordName);
-    const std::string folded = FoldAscii(name);
     if (folded == record || folded.rfind(record + ".", 0) == 0) {
         reason = "is where the updater records the serial of the manifest it accepted";
+        return false;
+    }
+    // Every installation appends its own support log beside the updater: a release file of that
+    // name would overwrite it, and would differ again after the next pass, so never be current.
+    if (folded == FoldAscii(kLogFileName) || folded == FoldAscii(kOldLogFileName)) {
+        reason =
+            "is the name of the updater's own log, which each installation writes for itself; "
+            "leave it out of the release folder";
         return false;
     }
     size_t start = 0;

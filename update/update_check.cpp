@@ -6,12 +6,14 @@
 #include "sys/install_paths.h"
 #include "update/install_decision.h"
 #include "update/release_guard.h"
+#include "update/support_log.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 
 namespace {
 
-void ResetPassFields() {
+// Returns the installed bot's version.
+std::string ResetPassFields() {
     std::lock_guard<std::mutex> lock(State.mutex);
     State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutableName));
     State.errorDetail.clear();
@@ -19,6 +21,7 @@ void ResetPassFields() {
     State.doneBytes = 0;
     State.fileCount = 0;
     State.fileIndex = 0;
+    return State.installedVersion;
 }
 
 void PublishRelease(const ReleaseManifest& manifest, const InstallList& list) {
@@ -36,7 +39,9 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
     for (const ManifestFile& entry : manifest.files) {
         const std::string local = MakeInstallPath(entry.name);
         auto digest = [&local](std::string& out) { return Sha256FileHex(local, out); };
-        if (NeedsInstall(DecideInstall(entry, PathExists(local), digest))) {
+        const InstallReason reason = DecideInstall(entry, PathExists(local), digest);
+        WriteLog(DecisionText(entry.name, reason));
+        if (NeedsInstall(reason)) {
             list.files.push_back(entry);
             list.totalBytes = AddWrapping(list.totalBytes, entry.size);
         }
@@ -46,7 +51,7 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
 
 bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list) {
     SetPhaseAndStatus(Checking, kCheckingStatus);
-    ResetPassFields();
+    WriteLog(PassStartText(ResetPassFields(), AutoMode.load(), InstallDir));
     // An older or expired manifest ends the pass before any local file is read.
     if (!FetchReleaseManifest(manifest, error) || !AcceptManifestFreshness(manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);

@@ -1,11 +1,14 @@
 // The second half of a pass: wait for the bot and the confirmation, then download,
 // verify and move each listed file into place.
+#include <memory>
+
 #include "net/file_digest.h"
 #include "net/file_download.h"
 #include "sys/bot_process.h"
 #include "sys/clock.h"
 #include "sys/file_ops.h"
 #include "sys/install_paths.h"
+#include "update/support_log.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 #include "update/wait_loop.h"
@@ -20,15 +23,29 @@ const char kTemporarySuffix[] = ".download";
 const int32_t kMoveAttempts = 8;
 const uint32_t kMoveRetryMs = 250;
 
+int32_t LogTermination(int32_t ended) {
+    WriteLog(TerminationText(ended));
+    return ended;
+}
+
+// A line when the wait first sees the bot, and whenever that changes.
+void LogBotSeen(int32_t& seen, bool busy) {
+    if (seen != static_cast<int32_t>(busy)) {
+        seen = busy;
+        WriteLog(BotSeenText(busy));
+    }
+}
+
 WaitHooks RealWaitHooks() {
     WaitHooks hooks;
     hooks.now = TickCountMs;
     hooks.sleep = SleepMs;
     hooks.botBusy = [] { return IsFileLocked(MakeInstallPath(kBotExecutableName)); };
-    hooks.terminateBot = TerminateBotProcesses;
+    hooks.terminateBot = [] { return LogTermination(TerminateBotProcesses()); };
     hooks.confirmed = [] { return InstallConfirmed.load(); };
     hooks.autoMode = [] { return AutoMode.load(); };
-    hooks.publishBusy = [](bool busy) {
+    hooks.publishBusy = [seen = std::make_shared<int32_t>(-1)](bool busy) {
+        LogBotSeen(*seen, busy);
         std::lock_guard<std::mutex> lock(State.mutex);
         State.botRunning = busy;
     };
@@ -63,14 +80,18 @@ bool InstallOne(const ReleaseManifest& manifest,
         return false;
     }
     std::string digest;
-    if (!Sha256FileHex(temporary, digest) || digest != entry.sha256) {
+    const bool matches = Sha256FileHex(temporary, digest) && digest == entry.sha256;
+    WriteLog(VerifyText(entry.name, matches, digest));
+    if (!matches) {
         DeleteFileQuietly(temporary);
         FailUpdate("Plik " + entry.name + " jest uszkodzony (zla suma kontrolna)");
         return false;
     }
     // The data goes to the disk before the rename, so that a power loss cannot leave the
     // installed name on an empty or torn file.
-    if (!MoveIntoPlace(temporary, target)) {
+    const bool moved = MoveIntoPlace(temporary, target);
+    WriteLog(MoveText(entry.name, target, moved));
+    if (!moved) {
         DeleteFileQuietly(temporary);
         FailUpdate("Nie moge zapisac " + entry.name + " (plik otwarty?)");
         return false;
@@ -81,7 +102,9 @@ bool InstallOne(const ReleaseManifest& manifest,
 }  // namespace
 
 void RunUpdateInstall(const ReleaseManifest& manifest, std::string& error, const InstallList& list) {
+    const uint32_t waitStart = TickCountMs();
     WaitForBotAndConfirmation(RealWaitHooks());
+    WriteLog(WaitText(TickCountMs() - waitStart, InstallConfirmed.load(), AutoMode.load()));
     {
         std::lock_guard<std::mutex> lock(State.mutex);
         State.phase = Downloading;
@@ -110,6 +133,7 @@ void RunUpdateInstall(const ReleaseManifest& manifest, std::string& error, const
         State.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutableName));
         State.patcherStaged = staged;
     }
+    WriteLog(StagedUpdaterText(staged));
     const std::string text = "Zaktualizowano do wersji " + manifest.version;
     std::lock_guard<std::mutex> lock(State.mutex);
     State.phase = Updated;

@@ -1,7 +1,22 @@
 #include "update/update_worker.h"
 
+#include "update/support_log.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
+
+namespace {
+
+// The phase the pass ended in, copied under the lock and written after it.
+std::string PassEndLine() {
+    UpdateStatus status;
+    {
+        std::lock_guard<std::mutex> lock(State.mutex);
+        status = State;
+    }
+    return PassEndText(status.phase, status.statusText, status.errorDetail);
+}
+
+}  // namespace
 
 void UpdateWorker() {
     // The manifest, the error text and the list live for this pass only.
@@ -11,6 +26,7 @@ void UpdateWorker() {
     if (RunUpdateCheck(manifest, error, list)) {
         RunUpdateInstall(manifest, error, list);
     }
+    WriteLog(PassEndLine());
 }
 
 void StartWorker() {

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "bench/win/bench_clock.h"
 #include "manifest/manifest_parser.h"
 #include "sys/install_paths.h"
 #include "update/update_pass.h"
@@ -21,23 +22,6 @@
 #endif
 
 namespace {
-
-// CPU time of this thread (user + kernel): less disturbed by other work on the machine.
-double CpuSeconds() {
-    FILETIME created, exited, kernel, user;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    auto value = [](const FILETIME& t) {
-        return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(value(kernel) + value(user)) / 1e7;
-}
-
-double Seconds() {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // The platform alone: open, read 256 KiB blocks, hash, close. True when every file hashed.
 bool BareCngLoop(const ReleaseManifest& manifest) {

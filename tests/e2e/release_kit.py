@@ -6,7 +6,8 @@ tests share with scripts/demo.sh.
   publish(...)           manifest, sign, verify and stage a release folder
   run_auto_pass(...)     one start of the updater with --auto, to its end; stop_bot(...)
   run_pass_to(...)       one start without --auto, to a phase, closed with Escape
-  tree_digests(folder)   {name with "/": SHA-256} of every file below a folder
+  tree_digests(folder)   {name with "/": SHA-256} of every file below a folder but the
+                         updater's own log
   run_behind_nginx(...)  runs the calling test again inside tests/netns/with-update-server.sh
                          --nginx; inside, nginx_log() reads what nginx answered
 """
@@ -111,6 +112,8 @@ def tree_digests(folder):
     for parent, _, names in os.walk(folder):
         for name in names:
             path = os.path.join(parent, name)
+            if parent == folder and name in wd.UPDATER_LOGS:
+                continue
             found[os.path.relpath(path, folder).replace(os.sep, "/")] = sha256_file(path)
     return found
 

@@ -21,6 +21,8 @@ PATCHER = os.path.join(BUILD, "bin", "VorlanePatcher.exe")
 BOT = os.path.join(BUILD, "tests", "bot", "Vorlane.exe")
 NEXT_BOT = os.path.join(BUILD, "tests", "bot-2.6.0.1", "Vorlane.exe")
 ARTIFACTS = os.path.join(BUILD, "test-artifacts", "e2e")
+# The support log the updater appends beside itself on every run: not installation content.
+UPDATER_LOGS = ("VorlanePatcher.log", "VorlanePatcher.old.log")
 
 sys.path.insert(0, os.path.join(SOURCE, "tests", "fixtures"))
 import update_server  # noqa: E402

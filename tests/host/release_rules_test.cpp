@@ -30,9 +30,9 @@ bool Mentions(const std::vector<std::string>& problems, const std::string& part)
 }  // namespace
 
 TEST(ReleaseNames, AcceptsWhatTheUpdaterKeeps) {
-    for (const char* name :
-         {"VorlanePatcher.exe", "vorlanepatcher.EXE", "data/my file.txt", "a.b/c.d", "CONSOLE.txt", "COM10",
-          "com0", "LPT", "x/.hidden", " lead/x", "a~b+c%d(e)!&'", "sub/dir/f.dat"}) {
+    for (const char* name : {"VorlanePatcher.exe", "vorlanepatcher.EXE", "data/my file.txt", "a.b/c.d",
+                             "CONSOLE.txt", "COM10", "com0", "LPT", "x/.hidden", " lead/x", "a~b+c%d(e)!&'",
+                             "sub/dir/f.dat", "logs/VorlanePatcher.log", "VorlanePatcher.log.txt"}) {
         EXPECT_EQ(Reason(name), "accepted") << name;
     }
 }
@@ -65,6 +65,8 @@ TEST(ReleaseNames, RefusesWhatTheUpdaterDropsOrMangles) {
         {"dir/", "empty folder level"},
         {"what?.txt", "\"?\""},
         {"a*b", "\"*\""},
+        {"VorlanePatcher.log", "updater's own log"},
+        {"vorlanepatcher.OLD.log", "updater's own log"},
     };
     for (const auto& [name, part] : cases) {
         const std::string reason = Reason(name);

@@ -1,0 +1,140 @@
+// The lines of the support log: a UTC stamp, a step's name and its fields as name=value.
+#include "update/support_log.h"
+
+#include <cstdio>
+
+#include "update/updater_state.h"
+
+namespace {
+
+const char* PhaseName(int32_t phase) {
+    static const char* const kNames[] = {"Checking",    "UpToDate", "UpdateAvailable",
+                                         "Downloading", "Updated",  "Failed"};
+    return (phase >= Checking && phase <= Failed) ? kNames[phase] : "?";
+}
+
+const char* ReasonText(InstallReason reason) {
+    switch (reason) {
+        case InstallReason::SkippedPresent:
+            return "pomijam (tylko gdy brak, plik jest)";
+        case InstallReason::UpToDate:
+            return "aktualny";
+        case InstallReason::Missing:
+            return "instaluje (brak pliku)";
+        case InstallReason::Unreadable:
+            return "instaluje (nie moge odczytac)";
+        case InstallReason::DigestDiffers:
+            return "instaluje (inna suma)";
+    }
+    return "?";
+}
+
+std::string YesNo(bool value) {
+    return value ? "tak" : "nie";
+}
+
+}  // namespace
+
+std::string FormatLogLine(const UtcTime& time, const std::string& text) {
+    char stamp[40];
+    std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03dZ ", static_cast<int>(time.year),
+                  static_cast<int>(time.month), static_cast<int>(time.day), static_cast<int>(time.hour),
+                  static_cast<int>(time.minute), static_cast<int>(time.second),
+                  static_cast<int>(time.millisecond));
+    std::string line = stamp;
+    line.reserve(line.size() + text.size() + 2);
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        line.push_back(byte < 0x20 || byte == 0x7f ? '?' : c);
+    }
+    line += "\r\n";
+    return line;
+}
+
+std::string LogField(const std::string& name, const std::string& value) {
+    const bool quote = value.empty() || value.find_first_of(" \"") != std::string::npos;
+    if (!quote) {
+        return " " + name + "=" + value;
+    }
+    std::string field = " " + name + "=\"";
+    for (char c : value) {
+        field += c;
+        if (c == '"') {
+            field += '"';
+        }
+    }
+    return field + "\"";
+}
+
+std::string LogField(const std::string& name, uint64_t value) {
+    return LogField(name, std::to_string(value));
+}
+
+std::string PassStartText(const std::string& botVersion, bool autoMode, const std::string& folder) {
+    return "start" + LogField("wersja", botVersion) + LogField("tryb", autoMode ? "auto" : "reczny") +
+           LogField("folder", folder);
+}
+
+std::string ManifestText(uint32_t status,
+                         uint64_t bytes,
+                         uint32_t elapsedMs,
+                         bool accepted,
+                         const std::string& versionOrError) {
+    return "manifest" + LogField("status", status) + LogField("bajty", bytes) +
+           LogField("czas_ms", elapsedMs) +
+           (accepted ? LogField("wersja", versionOrError) : LogField("blad", versionOrError));
+}
+
+std::string DecisionText(const std::string& name, InstallReason reason) {
+    return "plik" + LogField("nazwa", name) + LogField("decyzja", ReasonText(reason));
+}
+
+std::string DownloadText(const DownloadRecord& record) {
+    std::string text = "pobieranie" + LogField("nazwa", record.name) + LogField("status", record.status) +
+                       LogField("bajty", record.bytes) + LogField("czas_ms", record.elapsedMs) +
+                       LogField("od_bajtu", record.resumedFrom);
+    return record.error.empty() ? text : text + LogField("blad", record.error);
+}
+
+std::string VerifyText(const std::string& name, bool matches, const std::string& digest) {
+    return "weryfikacja" + LogField("nazwa", name) + LogField("suma", matches ? "zgodna" : "niezgodna") +
+           LogField("sha256", digest);
+}
+
+std::string MoveText(const std::string& name, const std::string& target, bool moved) {
+    return "przeniesienie" + LogField("nazwa", name) + LogField("cel", target) +
+           LogField("udane", YesNo(moved));
+}
+
+std::string WaitText(uint32_t elapsedMs, bool confirmed, bool autoMode) {
+    return "czekanie_koniec" + LogField("czas_ms", elapsedMs) + LogField("potwierdzone", YesNo(confirmed)) +
+           LogField("tryb", autoMode ? "auto" : "reczny");
+}
+
+std::string BotSeenText(bool running) {
+    return std::string("bot") + LogField("dziala", YesNo(running));
+}
+
+std::string TerminationText(int32_t ended) {
+    return "bot_zakonczony" + LogField("procesy", static_cast<uint64_t>(ended < 0 ? 0 : ended));
+}
+
+std::string StagedUpdaterText(bool staged) {
+    return "nowy_aktualizator" + LogField("VorlanePatcher.new.exe", YesNo(staged));
+}
+
+std::string PassEndText(int32_t phase, const std::string& status, const std::string& detail) {
+    std::string text =
+        std::string("koniec_przebiegu") + LogField("faza", PhaseName(phase)) + LogField("status", status);
+    return detail.empty() ? text : text + LogField("szczegoly", detail);
+}
+
+std::string BotLaunchText(bool started, const std::string& reason) {
+    std::string text = "uruchomienie_bota" + LogField("udane", YesNo(started));
+    return reason.empty() ? text : text + LogField("powod", reason);
+}
+
+std::string ExitText(int32_t phase) {
+    return std::string("wyjscie") + LogField("faza", PhaseName(phase)) +
+           LogField("kod", static_cast<uint64_t>(0));
+}
