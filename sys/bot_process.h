@@ -7,6 +7,9 @@
 // The bot's executable in the installation folder (its image name).
 extern const char kBotExecutableName[];  // "Vorlane.exe"
 
+// True when a process's full image path names the bot's executable `botPath` (a plain
+// path): letter case ignored, with or without the "\\?\" or "\\?\UNC\" prefix.
+bool IsBotImagePath(const std::string& imagePath, const std::string& botPath);
 // Terminates every process running InstallDir's Vorlane.exe; returns how many.
 int32_t TerminateBotProcesses();
 // "major.minor.build" of a file's version resource, or "" when it has none.

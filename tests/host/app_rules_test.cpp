@@ -174,6 +174,12 @@ TEST(StartUp, InstallDirIsTheFolderWithItsSeparator) {
     EXPECT_EQ(InstallDirFromModulePath("C:\\dir\\"), "C:\\dir\\");
     EXPECT_EQ(InstallDirFromModulePath("VorlanePatcher.exe"), "");
     EXPECT_EQ(InstallDirFromModulePath(""), "");
+    // Started through a "\\?\" path: the same folder, the same lock as a plain start.
+    EXPECT_EQ(InstallDirFromModulePath("\\\\?\\C:\\Gry\\Vorlane\\VorlanePatcher.exe"), "C:\\Gry\\Vorlane\\");
+    EXPECT_EQ(InstallDirFromModulePath("\\\\?\\UNC\\srv\\gry\\v\\VorlanePatcher.exe"), "\\\\srv\\gry\\v\\");
+    EXPECT_EQ(InstallDirFromModulePath("\\\\?\\unc\\srv\\v\\VorlanePatcher.exe"), "\\\\srv\\v\\");
+    EXPECT_EQ(FolderLockName(InstallDirFromModulePath("\\\\?\\c:\\gry\\vorlane\\VorlanePatcher.exe")),
+              FolderLockName("C:\\Gry\\Vorlane\\"));
 }
 
 // Windows folder names ignore their case, so the lock does too; any other byte counts.
