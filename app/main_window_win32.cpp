@@ -5,8 +5,9 @@
 #include <cstdint>
 
 #include "app/auto_mode.h"
-#include "app/bot_launch_win32.h"
+#include "app/single_instance_win32.h"
 #include "app/user_actions.h"
+#include "sys/bot_process.h"
 #include "ui/hit_test.h"
 #include "ui/layout.h"
 #include "ui/painter_win32.h"
@@ -27,60 +28,33 @@ int32_t LastTimerPhase = -1;
 uint32_t PhaseSinceTick = 0;
 int32_t AutoRetryCount = 0;
 
-void LogBotLaunch() {
-    std::string reason;
-    const bool started = LaunchBot(reason);
-    WriteLog(BotLaunchText(started, reason));
-}
-
 void CloseRequest(HWND window) {
     if (CanClose()) {
         DestroyWindow(window);
     }
 }
 
-void MainButtonAction(HWND window) {
-    switch (ReadMainButtonStep()) {
-        case MainButtonStep::LaunchBot:
-            LogBotLaunch();
-            DestroyWindow(window);
-            break;
-        case MainButtonStep::ConfirmInstall:
-            InstallConfirmed.store(true, std::memory_order_seq_cst);
-            break;
-        case MainButtonStep::Retry:
-            // Checking is written before the pass starts, as for the automatic retry: a second
-            // press queued behind this one then finds no retry to make, instead of joining
-            // the new pass on the window thread while that pass waits for a confirmation.
-            SetPhaseAndStatus(Checking, kCheckingStatus);
-            StartWorker();
-            break;
-        case MainButtonStep::Nothing:
-            break;
-    }
+void LaunchInstalledBot() {
+    const BotStart start = StartBot();
+    // Whether the bot runs, and through which path, or why it does not.
+    WriteLog(BotLaunchText(start.started, start.detail));
 }
 
-void LaunchBotAndClose(HWND window) {
-    AutoMode = false;
-    LogBotLaunch();
-    DestroyWindow(window);
+WindowSteps StepsOf(HWND window) {
+    WindowSteps steps;
+    steps.releaseFolder = [] { ReleaseInstallFolder(); };
+    steps.launchBot = [] { LaunchInstalledBot(); };
+    steps.closeWindow = [window] { DestroyWindow(window); };
+    steps.startPass = [] { StartWorker(); };
+    return steps;
 }
 
 // Returns false when the window has been destroyed.
 bool RunAutoModeRules(HWND window) {
-    const int32_t phase = ReadPhase();
-    switch (DecideAutoModeStep(phase, GetTickCount(), LastTimerPhase, PhaseSinceTick, AutoRetryCount)) {
-        case AutoModeStep::LaunchBotAndClose:
-            LaunchBotAndClose(window);
-            return false;
-        case AutoModeStep::Retry:
-            SetPhaseAndStatus(Checking, "Ponawiam...");
-            StartWorker();
-            return true;
-        case AutoModeStep::Wait:
-            return true;
-    }
-    return true;
+    const AutoModeStep step =
+        DecideAutoModeStep(ReadPhase(), GetTickCount(), LastTimerPhase, PhaseSinceTick, AutoRetryCount);
+    RunAutoModeStep(step, StepsOf(window));
+    return step != AutoModeStep::LaunchBotAndClose;
 }
 
 int HitTestMessagePoint(LPARAM lParam) {
@@ -121,7 +95,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_LBUTTONUP:
             switch (HitTestMessagePoint(lParam)) {
                 case MainButton:
-                    MainButtonAction(window);
+                    RunMainButton(StepsOf(window));
                     break;
                 case CloseButton:
                 case CloseGlyph:
@@ -133,7 +107,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             return 0;
         case WM_KEYDOWN:
             if (wParam == VK_RETURN) {
-                MainButtonAction(window);
+                RunMainButton(StepsOf(window));
             } else if (wParam == VK_ESCAPE) {
                 CloseRequest(window);
             }
@@ -147,6 +121,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case WM_CLOSE:
             CloseRequest(window);  // never passed on, so Alt+F4 is refused while downloading too
             return 0;
+        case kContinueInAutoMode:
+            // A second "--auto" start of this folder (the bot asking for its update): this
+            // pass goes on unattended, so that it ends with the bot started.
+            if (!IsHandOverForFolder(wParam, lParam, InstallDir)) {
+                return 0;
+            }
+            AutoMode = true;
+            return 1;
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;

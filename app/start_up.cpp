@@ -11,11 +11,15 @@ bool HasAutoSwitch(const char* commandLine) {
 }
 
 std::string InstallDirFromModulePath(const std::string& modulePath) {
-    const size_t cut = modulePath.find_last_of("\\/");
+    // Started through a "\\?\" path, the program may see its own path in that form. The folder
+    // is kept in the plain form only, so that its lock, the bot's path and every file path
+    // name it alike however the program was started.
+    const std::string plain = WithoutLongPathPrefix(modulePath);
+    const size_t cut = plain.find_last_of("\\/");
     if (cut == std::string::npos) {
         return std::string();
     }
-    return modulePath.substr(0, cut + 1);
+    return plain.substr(0, cut + 1);
 }
 
 uint64_t FolderKey(const std::string& installDir) {

@@ -8,7 +8,8 @@
 // True when the command line holds "--auto" anywhere (a plain, case-sensitive substring).
 bool HasAutoSwitch(const char* commandLine);
 
-// The folder of a module path with its final backslash or slash; "" when it has neither.
+// The folder of a module path with its final backslash or slash, in the plain form ("\\?\"
+// dropped, "\\?\UNC\" turned into "\\"); "" when it has neither.
 std::string InstallDirFromModulePath(const std::string& modulePath);
 
 // One pass per installation folder: the name of the kernel object that a running updater

@@ -2,6 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/auto_mode.h"
 
 enum class MainButtonStep {
     Nothing,         // checking, downloading, or the bot still runs: the press is ignored
@@ -19,3 +23,17 @@ int32_t ReadPhase();
 
 // A close request is refused while files are being replaced, so that no file is left half done.
 bool CanClose();
+
+// What the window's actions do beyond the shared state. The window binds them to the
+// platform; the order in which they run is decided here.
+struct WindowSteps {
+    std::function<void()> releaseFolder;  // hands the installation folder's lock back
+    std::function<void()> launchBot;
+    std::function<void()> closeWindow;
+    std::function<void()> startPass;
+};
+
+// The main button or Enter: the step of ReadMainButtonStep, carried out.
+void RunMainButton(const WindowSteps& steps);
+// The auto-mode rules' step of this tick, carried out (auto mode ends with the launch).
+void RunAutoModeStep(AutoModeStep step, const WindowSteps& steps);

@@ -14,9 +14,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     AutoMode = HasAutoSwitch(commandLine);
     InstallDir = InstallDirFromModulePath(ReadModulePath());
     // A second updater of the same folder would download into the same temporary files
-    // and, in auto mode, start a second bot: it shows the first one's window instead.
-    if (!ClaimInstallFolder(InstallDir)) {
-        ShowFolderWindow(InstallDir);
+    // and start a second bot: it leaves its start to the first one instead.
+    if (!ClaimFolderOrHandOver(InstallDir, AutoMode)) {
         return 0;
     }
     SetCurrentDirectoryA(InstallDir.c_str());

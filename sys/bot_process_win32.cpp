@@ -35,7 +35,7 @@ bool TerminateIfBot(DWORD pid, const std::string& botPath) {
     }
     // A program of the same name started from another folder is not ours to end.
     const std::string imagePath = NarrowPath(std::wstring(image.data(), size));
-    if (!EqualIgnoringAsciiCase(WithoutLongPathPrefix(imagePath), botPath)) {
+    if (!IsBotImagePath(imagePath, botPath)) {
         return false;
     }
     if (!TerminateProcess(process.get(), kTerminatedExitCode)) {

@@ -24,7 +24,8 @@ std::vector<std::string> ParentDirectoriesBelowInstallDir(const std::string& ful
 }
 
 std::string WithoutLongPathPrefix(const std::string& path) {
-    if (path.rfind("\\\\?\\UNC\\", 0) == 0) {
+    // The system reads "UNC" in any letter case.
+    if (path.size() >= 8 && EqualIgnoringAsciiCase(path.substr(0, 8), "\\\\?\\UNC\\")) {
         return "\\\\" + path.substr(8);
     }
     if (path.rfind("\\\\?\\", 0) == 0) {

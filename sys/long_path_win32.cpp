@@ -61,6 +61,27 @@ std::wstring LongPathW(const std::string& path) {
     return kLongPrefix + full;
 }
 
+std::wstring ShortPathW(const std::string& path) {
+    const std::wstring longForm = LongPathW(path);
+    std::vector<wchar_t> buffer(longForm.size() + 1);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length =
+            GetShortPathNameW(longForm.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::wstring();
+        }
+        if (length < buffer.size()) {
+            const std::wstring shortForm(buffer.data(), length);
+            if (shortForm.rfind(kLongUncPrefix, 0) == 0) {
+                return L"\\\\" + shortForm.substr(8);
+            }
+            return shortForm.rfind(kLongPrefix, 0) == 0 ? shortForm.substr(4) : shortForm;
+        }
+        buffer.resize(length);  // the size it needs, terminator included
+    }
+    return std::wstring();
+}
+
 std::string NarrowPath(const std::wstring& path) {
     if (path.empty()) {
         return std::string();

@@ -11,5 +11,8 @@ std::wstring LongPathW(const std::string& path);
 // The same absolute wide path without the prefix, for calls that do not take it (a command
 // line, the shell).
 std::wstring FullPathW(const std::string& path);
+// The 8.3 form of an existing file or folder, absolute and without the prefix; "" when the
+// system gives none. Where the volume keeps no short names it is the long path again.
+std::wstring ShortPathW(const std::string& path);
 // A wide path as 8-bit text in the ANSI code page, as the 8-bit calls would return it.
 std::string NarrowPath(const std::wstring& path);

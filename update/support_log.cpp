@@ -129,9 +129,9 @@ std::string PassEndText(int32_t phase, const std::string& status, const std::str
     return detail.empty() ? text : text + LogField("szczegoly", detail);
 }
 
-std::string BotLaunchText(bool started, const std::string& reason) {
+std::string BotLaunchText(bool started, const std::string& detail) {
     std::string text = "uruchomienie_bota" + LogField("udane", YesNo(started));
-    return reason.empty() ? text : text + LogField("powod", reason);
+    return detail.empty() ? text : text + LogField("szczegoly", detail);
 }
 
 std::string ExitText(int32_t phase) {

@@ -59,7 +59,7 @@ std::string BotSeenText(bool running);
 std::string TerminationText(int32_t ended);
 std::string StagedUpdaterText(bool staged);
 std::string PassEndText(int32_t phase, const std::string& status, const std::string& detail);
-std::string BotLaunchText(bool started, const std::string& reason);
+std::string BotLaunchText(bool started, const std::string& detail);
 std::string ExitText(int32_t phase);
 
 // Opens the log beside the program (InstallDir must be set), turning an over-long log into

@@ -9,13 +9,20 @@ bool MayStartInstall(bool busy, bool confirmed, bool autoMode) {
 }
 
 void WaitForBotAndConfirmation(const WaitHooks& hooks) {
-    const uint32_t waitStart = hooks.now();
+    // The patience runs from when the loop first sees auto mode: a window left open and then
+    // asked to go on unattended gives the bot its whole time to close, too.
+    bool autoSeen = false;
+    uint32_t autoSince = 0;
     bool terminationTried = false;
     for (;;) {
         bool busy = hooks.botBusy();
         const bool autoMode = hooks.autoMode();
+        if (autoMode && !autoSeen) {
+            autoSeen = true;
+            autoSince = hooks.now();
+        }
         // Unsigned difference: right across the tick counter's wrap.
-        if (ShouldTerminateBot(busy, autoMode, terminationTried, hooks.now() - waitStart)) {
+        if (ShouldTerminateBot(busy, autoMode, terminationTried, hooks.now() - autoSince)) {
             terminationTried = true;
             if (hooks.terminateBot() > 0) {
                 busy = hooks.botBusy();

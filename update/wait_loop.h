@@ -6,7 +6,8 @@
 #include <functional>
 
 constexpr uint32_t kWaitPollMs = 300;
-// Auto mode terminates the bot once more than this has passed since the wait began.
+// Auto mode terminates the bot once more than this has passed since the wait first saw auto
+// mode (its start, or a later hand-over from a second start).
 constexpr uint32_t kAutoPatienceMs = 120000;
 
 // What the loop sees of the world. The worker binds it to the tick counter, the probe of

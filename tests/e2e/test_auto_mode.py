@@ -2,7 +2,8 @@
 bot and closes about 1.5 s after the window shows UpToDate; a server that keeps failing is
 asked again every 15 s, and after the fifth failure the bot is started anyway and the window
 closes (about 75 s of real time). Two updaters started together in one folder make one pass
-and start one bot: the second leaves at once with 0."""
+and start one bot: the second leaves at once with 0. An "--auto" start beside a window left
+open hands its run to that window, which then finishes unattended and starts the bot once."""
 import os
 import sys
 import time
@@ -102,6 +103,38 @@ class AutoModeTest(unittest.TestCase):
                              ["/download/2.6.0.1/Vorlane.exe", "/download/2.6.0.1/sub/data.bin"])
             self.assertEqual(wd.read_bytes(os.path.join(folder, "sub", "data.bin")), content)
             self.assertEqual([n for n in os.listdir(os.path.join(folder, "sub")) if n.endswith(".download")], [])
+            with open(os.path.join(folder, "Vorlane.stop"), "w"):
+                pass
+
+    def test_auto_start_beside_an_open_window_continues_it_unattended(self):
+        """The user left a manual window open (update offered, the bot running); the bot then
+        starts the updater with --auto and closes itself. The --auto start ends at once, and
+        the open window installs without a press and starts the new bot, once."""
+        with wd.Session("auto_hand_over") as session:
+            release = wd.Release("2.6.0.1").add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT)).publish()
+            folder = session.install("install")
+            bot = session.start(os.path.join(folder, "Vorlane.exe"))
+            self.assertTrue(wd.wait_for(lambda: wd.read_runs(folder), 30), "the bot did not start")
+            exe = os.path.join(folder, "VorlanePatcher.exe")
+            manual = session.start(exe)
+            window = session.find_window()
+            self.assertIsNotNone(window)
+            self.assertEqual(session.wait_phase(window, wd.OFFERED_BOT_RUNNING, 30, save_as="manual_offered"),
+                             wd.OFFERED_BOT_RUNNING)
+
+            self.assertEqual(wd.wait_exit(session.start(exe, "--auto"), 30), 0, "the --auto start stayed")
+            with open(os.path.join(folder, "Vorlane.stop"), "w"):
+                pass
+            self.assertEqual(wd.wait_exit(bot, 15), 0, "the bot did not stop")
+            self.assertTrue(session.wait_gone(60), "the open window did not finish by itself")
+            self.assertEqual(wd.wait_exit(manual, 15), 0)
+            self.assertEqual(wd.read_bytes(os.path.join(folder, "Vorlane.exe")), wd.read_bytes(wd.NEXT_BOT))
+            self.assertTrue(wd.wait_for(lambda: any(" 2.6.0.1 " in line for line in wd.read_runs(folder)), 20),
+                            "the new bot was not started: %s" % wd.read_runs(folder))
+            time.sleep(2.0)  # a second bot would have logged its start by now
+            starts = [line for line in wd.read_runs(folder) if line.startswith("start ")]
+            self.assertEqual(len(starts), 2, "the old bot, then the new one once: %s" % starts)
+            self.assertEqual(len(release.requests(MANIFEST_PATH)), 1, "one pass")
             with open(os.path.join(folder, "Vorlane.stop"), "w"):
                 pass
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/auto_mode.h"
 #include "app/start_up.h"
@@ -153,6 +154,62 @@ TEST(MainButton, DecisionPerPhaseAndBotState) {
     SetPhase(Checking);
 }
 
+namespace {
+
+// The window's steps as a record of what ran, with what the world looked like at each.
+struct StepRecord {
+    std::vector<std::string> ran;
+    WindowSteps Steps() {
+        WindowSteps steps;
+        steps.releaseFolder = [this] { ran.push_back("release"); };
+        steps.launchBot = [this] { ran.push_back(AutoMode ? "launch in auto mode" : "launch"); };
+        steps.closeWindow = [this] { ran.push_back("close"); };
+        steps.startPass = [this] {
+            std::lock_guard<std::mutex> lock(State.mutex);
+            ran.push_back("pass from phase " + std::to_string(State.phase) + " " + State.statusText);
+        };
+        return steps;
+    }
+};
+
+}  // namespace
+
+// The folder is handed back before the bot starts (a bot that starts the updater at once
+// must find it free), and a retry shows Checking before its pass starts (a second press
+// queued behind the first then finds nothing to retry).
+TEST(MainButton, StepsRunInTheOrderThatKeepsOnePassPerFolder) {
+    const std::vector<std::string> leave{"release", "launch", "close"};
+    for (int32_t finished : {UpToDate, Updated}) {
+        StepRecord record;
+        SetPhase(finished);
+        RunMainButton(record.Steps());
+        EXPECT_EQ(record.ran, leave);
+    }
+    StepRecord automatic;
+    AutoMode = true;
+    RunAutoModeStep(AutoModeStep::LaunchBotAndClose, automatic.Steps());
+    EXPECT_EQ(automatic.ran, leave) << "auto mode ends before the launch";
+
+    StepRecord retry;
+    SetPhase(Failed);
+    RunMainButton(retry.Steps());
+    RunMainButton(retry.Steps());  // the second Enter, queued behind the first
+    EXPECT_EQ(retry.ran, std::vector<std::string>{"pass from phase 0 " + std::string(kCheckingStatus)});
+    StepRecord autoRetry;
+    SetPhase(Failed);
+    RunAutoModeStep(AutoModeStep::Retry, autoRetry.Steps());
+    EXPECT_EQ(autoRetry.ran, std::vector<std::string>{"pass from phase 0 Ponawiam..."});
+
+    StepRecord confirm;
+    SetPhase(UpdateAvailable);
+    InstallConfirmed = false;
+    RunMainButton(confirm.Steps());
+    EXPECT_TRUE(InstallConfirmed.load());
+    EXPECT_TRUE(confirm.ran.empty());
+    InstallConfirmed = false;
+    SetPhase(Checking);
+}
+
 TEST(StartUp, AutoSwitchIsAPlainSubstring) {
     EXPECT_TRUE(HasAutoSwitch("--auto"));
     EXPECT_TRUE(HasAutoSwitch("/x --auto /y"));
@@ -174,6 +231,12 @@ TEST(StartUp, InstallDirIsTheFolderWithItsSeparator) {
     EXPECT_EQ(InstallDirFromModulePath("C:\\dir\\"), "C:\\dir\\");
     EXPECT_EQ(InstallDirFromModulePath("VorlanePatcher.exe"), "");
     EXPECT_EQ(InstallDirFromModulePath(""), "");
+    // Started through a "\\?\" path: the same folder, the same lock as a plain start.
+    EXPECT_EQ(InstallDirFromModulePath("\\\\?\\C:\\Gry\\Vorlane\\VorlanePatcher.exe"), "C:\\Gry\\Vorlane\\");
+    EXPECT_EQ(InstallDirFromModulePath("\\\\?\\UNC\\srv\\gry\\v\\VorlanePatcher.exe"), "\\\\srv\\gry\\v\\");
+    EXPECT_EQ(InstallDirFromModulePath("\\\\?\\unc\\srv\\v\\VorlanePatcher.exe"), "\\\\srv\\v\\");
+    EXPECT_EQ(FolderLockName(InstallDirFromModulePath("\\\\?\\c:\\gry\\vorlane\\VorlanePatcher.exe")),
+              FolderLockName("C:\\Gry\\Vorlane\\"));
 }
 
 // Windows folder names ignore their case, so the lock does too; any other byte counts.

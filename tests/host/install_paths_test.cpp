@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "sys/bot_process.h"
 #include "sys/install_paths.h"
 #include "update/updater_state.h"
 
@@ -27,4 +28,16 @@ TEST(InstallPaths, CaseFoldingTouchesAsciiLettersOnly) {
     EXPECT_FALSE(EqualIgnoringAsciiCase("vorlane.exe", "vorlane.ex"));
     EXPECT_FALSE(EqualIgnoringAsciiCase("a\xC4", "a\xE4"));  // not ASCII: bytes must match
     EXPECT_FALSE(EqualIgnoringAsciiCase("[", "{"));          // 0x5B and 0x7B differ by 32 but are no letters
+}
+
+// Auto mode ends only processes whose image is the folder's bot; a process started through a
+// "\\?\" path may report its image in that form and must still count.
+TEST(InstallPaths, BotImageIsRecognisedInEveryFormOfItsPath) {
+    const std::string bot = "C:\\Gry\\Vorlane\\Vorlane.exe";
+    EXPECT_TRUE(IsBotImagePath("C:\\Gry\\Vorlane\\Vorlane.exe", bot));
+    EXPECT_TRUE(IsBotImagePath("\\\\?\\c:\\gry\\vorlane\\VORLANE.EXE", bot));
+    EXPECT_TRUE(IsBotImagePath("\\\\?\\UNC\\srv\\v\\Vorlane.exe", "\\\\srv\\v\\Vorlane.exe"));
+    EXPECT_FALSE(IsBotImagePath("\\\\?\\C:\\Gry\\Inny\\Vorlane.exe", bot));
+    EXPECT_FALSE(IsBotImagePath("\\\\?\\UNC\\srv\\v\\Vorlane.exe", "\\\\?\\srv\\v\\Vorlane.exe"));
+    EXPECT_FALSE(IsBotImagePath("C:\\Gry\\Vorlane\\Vorlane.exe.old", bot));
 }

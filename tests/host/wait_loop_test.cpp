@@ -12,6 +12,7 @@ namespace {
 struct FakeWorld {
     uint32_t clock = 0;
     bool autoMode = false;
+    uint32_t autoModeAt = UINT32_MAX;  // auto mode handed over by a later start
     uint32_t botExitsAt = UINT32_MAX;
     uint32_t confirmAt = UINT32_MAX;
     bool terminationEndsBot = true;
@@ -40,7 +41,7 @@ struct FakeWorld {
             return terminationEndsBot ? 1 : 0;
         };
         h.confirmed = [this, start] { return Elapsed(start) >= confirmAt; };
-        h.autoMode = [this] { return autoMode; };
+        h.autoMode = [this, start] { return autoMode || Elapsed(start) >= autoModeAt; };
         h.publishBusy = [this](bool busy) { published.push_back(busy); };
         return h;
     }
@@ -62,6 +63,23 @@ TEST(WaitLoop, AutoModeTerminatesOnceJustAfterTwoMinutes) {
         EXPECT_FALSE(world.published.back());
         EXPECT_EQ(world.published.size(), 402u);
     }
+}
+
+// A manual wait that is handed auto mode after ten minutes: the bot gets its two minutes
+// from then on, not ended at once for the time the window stood open.
+TEST(WaitLoop, PatienceCountsFromWhenAutoModeBegins) {
+    FakeWorld world;
+    world.autoModeAt = 600000;
+    WaitForBotAndConfirmation(world.Hooks(0));
+    EXPECT_EQ(world.terminationTimes, std::vector<uint32_t>{600000 + 120300});
+
+    // A bot that closes by itself within the patience is not ended, and no press is needed.
+    FakeWorld closing;
+    closing.autoModeAt = 600000;
+    closing.botExitsAt = 660000;
+    WaitForBotAndConfirmation(closing.Hooks(0));
+    EXPECT_TRUE(closing.terminationTimes.empty());
+    EXPECT_EQ(closing.clock, 660000u);
 }
 
 TEST(WaitLoop, ABotThatSurvivesTerminationIsWaitedForWithoutASecondAttempt) {

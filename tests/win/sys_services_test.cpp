@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "sys/bot_process.h"
+#include "sys/file_ops.h"
 #include "sys/install_paths.h"
+#include "sys/long_path_win32.h"
 #include "tests/win/test_bot.h"
 #include "update/updater_state.h"
 
@@ -79,6 +84,78 @@ TEST(InstallPaths, ParentDirectoriesAreMadeBelowInstallDirOnly) {
     }
     std::sort(made.begin(), made.end());
     EXPECT_EQ(made, (std::vector<std::string>{"data/", "data/sub/"}));
+}
+
+// Every file call takes the "\\?\" form, which the system passes on unresolved: the path
+// must be absolute and plain before the prefix goes on, and a share needs "\\?\UNC\".
+TEST(InstallPaths, LongFormsAreAbsoluteAndKeepAShareAShare) {
+    EXPECT_EQ(LongPathW("\\\\srv\\gry\\Vorlane\\data/x.dat"), L"\\\\?\\UNC\\srv\\gry\\Vorlane\\data\\x.dat");
+    const std::string dir = FreshFolder("long-forms");
+    ASSERT_TRUE(SetCurrentDirectoryA(dir.c_str()));
+    const std::wstring resolved = L"\\\\?\\" + FullPathW(dir) + L"data\\x.dat";
+    EXPECT_EQ(LongPathW("sub/../data/./x.dat"), resolved);
+    EXPECT_EQ(LongPathW(dir + "data\\sub\\..\\x.dat"), resolved);
+    EXPECT_EQ(LongPathW("\\\\?\\C:\\a\\..\\b"), L"\\\\?\\C:\\a\\..\\b")
+        << "a prefixed path is taken as it is";
+    // And the file calls find what a plain call finds.
+    CreateDirectoryA((dir + "data").c_str(), nullptr);
+    std::ofstream out;
+    ASSERT_TRUE(OpenWriteStream(out, "sub/../data/x.dat"));
+    out.close();
+    EXPECT_TRUE(Exists(dir + "data\\x.dat"));
+    SetCurrentDirectoryA(BuildDir().c_str());
+}
+
+// The bot is started from its folder, and the caller learns truthfully how it went: a bot
+// reported started has started, one reported not started has not, and the text says why.
+TEST(BotProcesses, BotStartIsReportedAsItWent) {
+    InstallDir = FreshFolder("launch-missing");
+    const BotStart missing = StartBot();
+    EXPECT_FALSE(missing.started);
+    EXPECT_EQ(missing.detail.rfind("Nie moge uruchomic " + InstallDir + "Vorlane.exe (blad ", 0), 0u)
+        << missing.detail;
+
+    // A folder past MAX_PATH goes through its 8.3 form. Wine takes such a launch only now and
+    // then (it makes the image path long again into a MAX_PATH buffer), so there the report
+    // is what is checked.
+    InstallDir = FreshFolder("launch-deep");
+    std::string deep = InstallDir;
+    while (deep.size() < 300) {
+        deep += std::string(60, 'g') + "\\";
+    }
+    CreateParentDirectories(deep + "Vorlane.exe");
+    for (const std::string& folder : {FreshFolder("launch"), deep}) {
+        InstallDir = folder;
+        ASSERT_TRUE(CopyFileW(LongPathW(BotExe()).c_str(), LongPathW(folder + "Vorlane.exe").c_str(), FALSE));
+        DeleteFileQuietly(folder + "Vorlane.runs");  // a deep folder outlives FreshFolder
+        const auto runs = [&] {
+            std::ifstream in;
+            std::string text;
+            if (OpenReadStream(in, folder + "Vorlane.runs")) {
+                text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            }
+            return text;
+        };
+        const BotStart start = StartBot();
+        std::printf("%zu-byte folder: %s\n", folder.size(), start.detail.c_str());
+        if (folder.size() < MAX_PATH) {
+            EXPECT_TRUE(start.started) << start.detail;
+        }
+        if (!start.started) {
+            EXPECT_NE(start.detail.find("Nie moge uruchomic "), std::string::npos) << start.detail;
+            Sleep(2000);
+            EXPECT_EQ(runs(), "") << "a bot started though the launch was reported failed";
+            continue;
+        }
+        EXPECT_EQ(start.detail.rfind("Uruchomiono ", 0), 0u) << start.detail;
+        EXPECT_TRUE(WaitFor([&] { return runs().find("start ") != std::string::npos; }, 20000));
+        std::ofstream stop;
+        ASSERT_TRUE(OpenWriteStream(stop, folder + "Vorlane.stop"));
+        stop.close();
+        EXPECT_TRUE(WaitFor([&] { return runs().find("stop ") != std::string::npos; }, 10000));
+        EXPECT_TRUE(WaitFor([&] { return !IsFileLocked(folder + "Vorlane.exe"); }, 5000));
+    }
+    SetCurrentDirectoryA(BuildDir().c_str());  // the deep launch leaves the bot's folder current
 }
 
 TEST(BotProcesses, OnlyBotsOfTheInstallFolderAreTerminated) {
