@@ -5,6 +5,7 @@
 #include "sys/file_ops.h"
 #include "sys/install_paths.h"
 #include "update/install_decision.h"
+#include "update/kept_partial.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 
@@ -51,6 +52,7 @@ bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& 
         return false;
     }
     list = BuildInstallList(manifest);
+    DropStalePartial(list);
     PublishRelease(manifest, list);
     if (list.files.empty()) {
         SetPhaseAndStatus(UpToDate, "Masz najnowsza wersje");
