@@ -169,6 +169,13 @@ uint32_t HttpsFetch(const std::u16string& path,
                                nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE)
                          : nullptr);
 
+    if (request.get()) {
+        // The wait for the response headers gets the receive time-out too: Windows gives up
+        // after 90 s by default, Wine never (a server that sends nothing held the pass).
+        DWORD responseTimeout = static_cast<DWORD>(receiveTimeoutMs);
+        WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                         sizeof(responseTimeout));
+    }
     const std::wstring extra = RequestHeaders(body, headers);
     const wchar_t* extraHeaders = extra.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extra.c_str();
     const DWORD extraLength = extra.empty() ? 0 : static_cast<DWORD>(-1);
