@@ -33,12 +33,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.abspath(os.path.join(HERE, ".."))
-sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
-if len(sys.argv) > 1:
-    os.environ["VORLANE_BUILD_DIR"] = os.path.abspath(sys.argv[1])
-    os.environ.setdefault("VORLANE_SOURCE_DIR", SOURCE)
-    os.environ.setdefault("WINEPREFIX", os.path.join(os.environ["VORLANE_BUILD_DIR"], "wineprefix"))
-    os.environ.setdefault("VORLANE_DEV_KEY_DIR", os.path.join(SOURCE, "build", "devkey"))
+import build_env  # noqa: E402,F401  (first: the environment window_driver reads)
 import window_driver as wd  # noqa: E402
 import vlsign  # noqa: E402
 

@@ -1,14 +1,45 @@
 // The download of one release file to a temporary path.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "manifest/release_manifest.h"
-#include "update/updater_state.h"
+#include "net/download_progress.h"
+
+// What one download did, for the support log: the server's status (0: no answer), the bytes
+// this transfer wrote, and the byte it continued from (0: the file from its start).
+struct DownloadReport {
+    uint32_t status = 0;
+    uint64_t bytes = 0;
+    uint64_t resumedFrom = 0;
+};
+
+// Bytes of a file that an earlier attempt left in the temporary file, and the server's
+// validator for them (ResumeValidator, net/resume_rules.h). Empty: nothing to continue.
+struct PartialDownload {
+    uint64_t bytes = 0;
+    std::string validator;
+};
 
 // Requests /download/<version>/<PercentEncode(name)> and streams the body into
-// `tempPath`. True when status 200 arrived and every byte was written; on failure
-// `error` names the cause and no temporary file is left.
+// `tempPath`. True when the whole file arrived (status 200, or 206 continuing `partial`)
+// and every byte was written. A body longer than the manifest's size is stopped at once.
+//
+// `partial` on entry: bytes already in `tempPath` to continue from (asked for with Range
+// and If-Range; any answer but the exact rest starts the file from zero). On failure it
+// says what is kept: when the transfer ended early (a transport failure or a short body)
+// after bytes that a validator vouches for, those bytes stay in `tempPath`; otherwise
+// `partial` is empty and no temporary file is left. `error` names the cause. `report`, when
+// given, says what the transfer did.
+bool DownloadReleaseFile(const ReleaseManifest& manifest,
+                         const ManifestFile& file,
+                         const std::string& tempPath,
+                         const DownloadProgress& progress,
+                         PartialDownload& partial,
+                         std::string& error,
+                         DownloadReport* report = nullptr);
+// The same without a partial to continue from; nothing is kept on failure.
 bool DownloadReleaseFile(const ReleaseManifest& manifest,
                          const ManifestFile& file,
                          const std::string& tempPath,

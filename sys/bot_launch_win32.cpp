@@ -6,7 +6,6 @@
 #include "sys/bot_process.h"
 #include "sys/install_paths.h"
 #include "sys/long_path_win32.h"
-#include "update/updater_state.h"
 
 namespace {
 

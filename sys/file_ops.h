@@ -22,3 +22,5 @@ void DeleteFileQuietly(const std::string& path);
 // when the stream is open.
 bool OpenReadStream(std::ifstream& stream, const std::string& path);
 bool OpenWriteStream(std::ofstream& stream, const std::string& path);
+// A binary writer that keeps the file's bytes and adds at its end. True when it is open.
+bool OpenAppendStream(std::ofstream& stream, const std::string& path);

@@ -53,3 +53,8 @@ bool OpenWriteStream(std::ofstream& stream, const std::string& path) {
     stream.open(std::filesystem::path(LongPathW(path)), std::ios::binary | std::ios::trunc);
     return stream.is_open();
 }
+
+bool OpenAppendStream(std::ofstream& stream, const std::string& path) {
+    stream.open(std::filesystem::path(LongPathW(path)), std::ios::binary | std::ios::app);
+    return stream.is_open();
+}

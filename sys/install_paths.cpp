@@ -1,6 +1,6 @@
 #include "sys/install_paths.h"
 
-#include "update/updater_state.h"
+std::string InstallDir;
 
 std::string MakeInstallPath(const std::string& relative) {
     // Nothing is normalised: the manifest's names are refused earlier if they climb out.

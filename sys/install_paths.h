@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+// The installation folder: written once before the first pass starts, read-only afterwards.
+// Ends with a separator.
+extern std::string InstallDir;
+
 // InstallDir followed by `relative`, every "/" turned into a backslash.
 std::string MakeInstallPath(const std::string& relative);
 // Creates each folder of `fullPath` below InstallDir, outermost first; results ignored.

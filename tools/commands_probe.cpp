@@ -14,6 +14,7 @@
 #include "manifest/utc_time.h"
 #include "net/file_digest.h"
 #include "net/file_download.h"
+#include "net/resume_rules.h"
 #include "net/server_address.h"
 #include "tools/atomic_file.h"
 #include "tools/cli_args.h"
@@ -32,9 +33,12 @@ extern const char kProbeHelp[] =
     "its signature with PUBLIC_KEY and reads it; then fetches every file as\n"
     "/download/<version>/<name, percent-encoded as the updater does> and checks its\n"
     "SHA-256. One line per file, then a summary. Exit status 0 only when an installation\n"
-    "could update from that server. It speaks HTTP/1.1, as the updater does. It cannot\n"
-    "judge the TLS versions that old Windows clients offer (it uses OpenSSL's): a server\n"
-    "that passes here may still refuse an installation on an old Windows.\n"
+    "could update from that server. It speaks HTTP/1.1, as the updater does. It also asks\n"
+    "for the last byte of a file as an interrupted download asks for its rest (Range and\n"
+    "If-Range) and warns when the server does not answer with exactly that byte: updates\n"
+    "still work, but an interrupted download then starts over. It cannot judge the TLS\n"
+    "versions that old Windows clients offer (it uses OpenSSL's): a server that passes here\n"
+    "may still refuse an installation on an old Windows.\n"
     "\n"
     "  URL        https://HOST[:PORT] to reach; the paths are always the updater's. The\n"
     "             updater itself asks the host built into it on port 443.\n"
@@ -182,6 +186,40 @@ bool ProbeManifest(const HttpsOrigin& origin,
     return true;
 }
 
+// Asks for the last byte of `f` as the updater asks for the rest of a kept download: first
+// with Range alone, to learn the validator, then with If-Range as well. Empty when both
+// answers are exactly that byte, otherwise why an interrupted download would start over.
+std::string ProbeRanges(const HttpsOrigin& origin, const ReleaseManifest& m, const ManifestFile& f) {
+    const uint64_t size = static_cast<uint64_t>(f.size);
+    const std::string path = MakeDownloadPath(m.version, f.name);
+    std::vector<std::string> headers = {"Range: bytes=" + std::to_string(size - 1) + "-"};
+    std::string validator;
+    for (int round = 0; round < 2; ++round) {
+        uint64_t received = 0;
+        const ChunkSink sink = [&received](const uint8_t*, uint32_t count) {
+            received += count;
+            return received <= 1;
+        };
+        const HttpsAnswer answer = HttpsGet(origin, path, sink, kFileTimeoutMs, headers);
+        const std::string asked = round == 0 ? " for its last byte" : " for its last byte with If-Range";
+        if (answer.status != 206) {
+            return path + " answers HTTP " + std::to_string(answer.status) + asked + ", not 206";
+        }
+        if (!RangeContinues(answer.contentRange, size - 1, size) || received != 1) {
+            return path + " answers" + asked + " with Content-Range \"" + answer.contentRange + "\" and " +
+                   std::to_string(received) + " bytes, not that byte";
+        }
+        if (round == 0) {
+            validator = ResumeValidator(answer.etag, answer.lastModified);
+            if (validator.empty()) {
+                return path + " has neither a strong ETag nor Last-Modified to tie a kept download to";
+            }
+            headers.push_back("If-Range: " + validator);
+        }
+    }
+    return "";
+}
+
 }  // namespace
 
 int RunProbe(const Args& argv, CommandIo& io) {
@@ -297,6 +335,18 @@ int RunProbe(const Args& argv, CommandIo& io) {
         io.out.flush();
     }
     progress.Finish();
+    // Any file of two bytes or more that arrived whole serves to check the ranges.
+    for (const ManifestFile& f : m.files) {
+        const std::string record = f.name + "\n" + f.sha256 + "\n" + std::to_string(f.size);
+        if (f.size >= 2 && done[record].empty()) {
+            const std::string problem = ProbeRanges(origin, m, f);
+            io.out << (problem.empty()
+                           ? "ok      ranges: an interrupted download continues where it ended"
+                           : "warning ranges: " + problem + "; an interrupted download starts over from zero")
+                   << "\n";
+            break;
+        }
+    }
     curl_global_cleanup();
     if (failed > 0) {
         io.out

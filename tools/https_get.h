@@ -19,13 +19,18 @@ struct HttpsAnswer {
     long status = 0;              // 0: no answer, `error` says why
     std::string error;            // libcurl's reason
     std::string contentEncoding;  // the answer's Content-Encoding header, if any
-    bool stopped = false;         // the sink ended the transfer
+    std::string contentRange;     // and its Content-Range, ETag and Last-Modified
+    std::string etag;
+    std::string lastModified;
+    bool stopped = false;  // the sink ended the transfer
 };
 
 // GET `path` (sent as it is, already percent-encoded) from `origin`. The body goes to
 // `sink` block by block; a sink that returns false ends the transfer, which is no error.
-// `receiveTimeoutMs`: the longest wait for data from the server.
+// `receiveTimeoutMs`: the longest wait for data from the server. `headers`: extra request
+// header lines ("Range: bytes=10-").
 HttpsAnswer HttpsGet(const HttpsOrigin& origin,
                      const std::string& path,
                      const ChunkSink& sink,
-                     long receiveTimeoutMs);
+                     long receiveTimeoutMs,
+                     const std::vector<std::string>& headers = {});

@@ -26,27 +26,38 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
-// Keeps the Content-Encoding of the last answer (a redirect's headers come first).
+// The value of `line` when it is the header `name` (given in small letters, with its colon).
+bool HeaderValue(const std::string& line, const std::string& name, std::string& value) {
+    if (line.size() <= name.size()) {
+        return false;
+    }
+    std::string start = line.substr(0, name.size());
+    for (char& c : start) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (start != name) {
+        return false;
+    }
+    const std::string rest = line.substr(name.size());
+    const size_t first = rest.find_first_not_of(" \t");
+    const size_t last = rest.find_last_not_of(" \t\r\n");
+    value = first == std::string::npos ? "" : rest.substr(first, last - first + 1);
+    return true;
+}
+
+// Keeps the headers of the last answer (a redirect's headers come first).
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-    Transfer* t = static_cast<Transfer*>(user);
+    HttpsAnswer& answer = *static_cast<Transfer*>(user)->answer;
     const std::string line(data, size * count);
     if (line.rfind("HTTP/", 0) == 0) {
-        t->answer->contentEncoding.clear();
+        answer.contentEncoding.clear();
+        answer.contentRange.clear();
+        answer.etag.clear();
+        answer.lastModified.clear();
     }
-    const std::string name = "content-encoding:";
-    if (line.size() > name.size()) {
-        std::string start = line.substr(0, name.size());
-        for (char& c : start) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-        if (start == name) {
-            std::string value = line.substr(name.size());
-            const size_t first = value.find_first_not_of(" \t");
-            const size_t last = value.find_last_not_of(" \t\r\n");
-            t->answer->contentEncoding =
-                first == std::string::npos ? "" : value.substr(first, last - first + 1);
-        }
-    }
+    HeaderValue(line, "content-encoding:", answer.contentEncoding) ||
+        HeaderValue(line, "content-range:", answer.contentRange) || HeaderValue(line, "etag:", answer.etag) ||
+        HeaderValue(line, "last-modified:", answer.lastModified);
     return size * count;
 }
 
@@ -55,26 +66,34 @@ struct CurlFree {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+// libcurl's list of `lines`; a line it cannot take is left out.
+std::unique_ptr<curl_slist, CurlFree> StringList(const std::vector<std::string>& lines) {
+    std::unique_ptr<curl_slist, CurlFree> list;
+    for (const std::string& line : lines) {
+        curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+        if (grown) {
+            list.release();
+            list.reset(grown);
+        }
+    }
+    return list;
+}
+
 }  // namespace
 
 HttpsAnswer HttpsGet(const HttpsOrigin& origin,
                      const std::string& path,
                      const ChunkSink& sink,
-                     long receiveTimeoutMs) {
+                     long receiveTimeoutMs,
+                     const std::vector<std::string>& headers) {
     HttpsAnswer answer;
     std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
     if (!curl) {
         answer.error = "libcurl cannot start";
         return answer;
     }
-    std::unique_ptr<curl_slist, CurlFree> resolve;
-    for (const std::string& entry : origin.resolve) {
-        curl_slist* grown = curl_slist_append(resolve.get(), entry.c_str());
-        if (grown) {
-            resolve.release();
-            resolve.reset(grown);
-        }
-    }
+    const auto resolve = StringList(origin.resolve);
+    const auto extra = StringList(headers);
     Transfer transfer{&sink, &answer};
     char reason[CURL_ERROR_SIZE] = {};
     CURL* c = curl.get();
@@ -98,6 +117,9 @@ HttpsAnswer HttpsGet(const HttpsOrigin& origin,
     }
     if (resolve) {
         curl_easy_setopt(c, CURLOPT_RESOLVE, resolve.get());
+    }
+    if (extra) {
+        curl_easy_setopt(c, CURLOPT_HTTPHEADER, extra.get());
     }
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);

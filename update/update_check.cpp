@@ -7,6 +7,7 @@
 #include "update/install_decision.h"
 #include "update/release_guard.h"
 #include "update/support_log.h"
+#include "update/kept_partial.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 
@@ -58,6 +59,7 @@ bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& 
         return false;
     }
     list = BuildInstallList(manifest);
+    DropStalePartial(list);
     PublishRelease(manifest, list);
     if (list.files.empty()) {
         SetPhaseAndStatus(UpToDate, "Masz najnowsza wersje");

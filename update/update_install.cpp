@@ -8,6 +8,7 @@
 #include "sys/clock.h"
 #include "sys/file_ops.h"
 #include "sys/install_paths.h"
+#include "update/kept_partial.h"
 #include "update/support_log.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
@@ -15,9 +16,6 @@
 
 namespace {
 
-// The running updater is never overwritten: the bot swaps this file in when it starts.
-const char kStagedUpdater[] = "VorlanePatcher.new.exe";
-const char kTemporarySuffix[] = ".download";
 // A virus scanner opens a freshly written file (an .exe above all) right after it is closed,
 // sometimes without sharing: the flush and the rename are tried again for about two seconds.
 const int32_t kMoveAttempts = 8;
@@ -66,17 +64,29 @@ bool MoveIntoPlace(const std::string& temporary, const std::string& target) {
     }
 }
 
-// Downloads one entry to its temporary name, checks it and moves it over `target`.
-// False when the pass has failed (the state already says why).
+// Downloads one entry to its temporary name (continuing what a failed pass kept of it),
+// checks it and moves it over `target`. False when the pass has failed (the state already
+// says why).
 bool InstallOne(const ReleaseManifest& manifest,
                 const ManifestFile& entry,
                 const std::string& target,
                 int64_t base,
                 std::string& error) {
-    const std::string temporary = target + kTemporarySuffix;
+    const std::string temporary = TemporaryPathFor(entry);
     CreateParentDirectories(target);
-    if (!DownloadReleaseFile(manifest, entry, temporary, MakeProgressUpdate(base), error)) {
-        FailUpdate(error);  // the download removed its partial file
+    PartialDownload partial = TakeKeptPartial(entry);
+    DownloadReport report;
+    const uint32_t started = TickCountMs();
+    const bool downloaded =
+        DownloadReleaseFile(manifest, entry, temporary, MakeProgressUpdate(base), partial, error, &report);
+    WriteLog(DownloadText({entry.name, report.status, report.bytes, TickCountMs() - started, report.resumedFrom,
+                           downloaded ? std::string() : error}));
+    if (!downloaded) {
+        // The download removed its temporary file unless it kept bytes worth continuing.
+        if (partial.bytes > 0) {
+            RecordKeptPartial(entry, partial);
+        }
+        FailUpdate(error);
         return false;
     }
     std::string digest;
@@ -101,6 +111,12 @@ bool InstallOne(const ReleaseManifest& manifest,
 
 }  // namespace
 
+const char kStagedUpdater[] = "VorlanePatcher.new.exe";
+
+std::string InstallTargetFor(const ManifestFile& entry) {
+    return MakeInstallPath(IsUpdaterEntryName(entry.name) ? kStagedUpdater : entry.name);
+}
+
 void RunUpdateInstall(const ReleaseManifest& manifest, std::string& error, const InstallList& list) {
     const uint32_t waitStart = TickCountMs();
     WaitForBotAndConfirmation(RealWaitHooks());
@@ -117,12 +133,10 @@ void RunUpdateInstall(const ReleaseManifest& manifest, std::string& error, const
             std::lock_guard<std::mutex> lock(State.mutex);
             State.currentFile = entry.name;
         }
-        const bool self = IsUpdaterEntryName(entry.name);
-        const std::string target = MakeInstallPath(self ? kStagedUpdater : entry.name);
-        if (!InstallOne(manifest, entry, target, base, error)) {
+        if (!InstallOne(manifest, entry, InstallTargetFor(entry), base, error)) {
             return;
         }
-        staged = staged || self;
+        staged = staged || IsUpdaterEntryName(entry.name);
         base = AddWrapping(base, entry.size);
         std::lock_guard<std::mutex> lock(State.mutex);
         State.fileIndex += 1;

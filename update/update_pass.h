@@ -14,6 +14,11 @@ struct InstallList {
     int64_t totalBytes = 0;
 };
 
+// The running updater is never overwritten: the bot swaps this file in when it starts.
+extern const char kStagedUpdater[];  // "VorlanePatcher.new.exe"
+// The installed path an entry is moved to: its own name, or kStagedUpdater for the updater.
+std::string InstallTargetFor(const ManifestFile& entry);
+
 // The entries of `manifest` whose local files are missing or differ.
 InstallList BuildInstallList(const ReleaseManifest& manifest);
 

@@ -1,7 +1,6 @@
 #include "update/updater_state.h"
 
 UpdaterState State;
-std::string InstallDir;
 std::atomic<bool> AutoMode{false};
 std::atomic<bool> InstallConfirmed{false};
 uint32_t StartTick = 0;

@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "net/download_progress.h"
+#include "sys/install_paths.h"
 
 // The numbers are fixed: the painter, the buttons and the timer rules switch on them.
 enum UpdatePhase : int32_t {
@@ -45,8 +47,6 @@ struct UpdaterState : UpdateStatus {
 
 extern UpdaterState State;
 
-// Written once before the first pass starts, read-only afterwards. Ends with a separator.
-extern std::string InstallDir;
 // Set from "--auto"; cleared when the auto rules launch the bot. Read by the worker without the lock.
 extern std::atomic<bool> AutoMode;
 // Stored false before each pass and true when the user confirms the offered update.
@@ -68,8 +68,6 @@ inline int64_t AddWrapping(int64_t a, int64_t b) {
     return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
 }
 
-// Receives the byte count of the current file after each received block.
-using DownloadProgress = std::function<void(uint64_t)>;
 // The worker's progress callable: doneBytes = base + bytes of the current file.
 DownloadProgress MakeProgressUpdate(int64_t base);
 

@@ -3,8 +3,8 @@
 // writes the same body to a file. Run by bench/net.sh (the download modes inside the test
 // namespace with the local update server). Prints figures; asserts nothing.
 //   net_bench.exe digest <file> <rounds>
-//   net_bench.exe download <version> <name> <temporary path> <rounds>
-//   net_bench.exe memory <version> <name> <temporary path>
+//   net_bench.exe download <version> <name> <size> <temporary path> <rounds>
+//   net_bench.exe memory <version> <name> <size> <temporary path>
 #include <windows.h>
 
 #include <bcrypt.h>
@@ -135,11 +135,12 @@ int Digest(const char* path, int rounds) {
     return 0;
 }
 
-int Download(const char* version, const char* name, const char* target, int rounds) {
+int Download(const char* version, const char* name, int64_t size, const char* target, int rounds) {
     ReleaseManifest manifest;
     manifest.version = version;
     ManifestFile file;
     file.name = name;
+    file.size = size;  // a body past the declared size is stopped
     const std::string narrow = MakeDownloadPath(version, name);
     const std::wstring path(narrow.begin(), narrow.end());
     const std::string bareTarget = std::string(target) + ".bare";
@@ -175,11 +176,12 @@ int Download(const char* version, const char* name, const char* target, int roun
 }
 
 // One download; the resident size is printed every 128 MiB and the peak at the end.
-int Memory(const char* version, const char* name, const char* target) {
+int Memory(const char* version, const char* name, int64_t size, const char* target) {
     ReleaseManifest manifest;
     manifest.version = version;
     ManifestFile file;
     file.name = name;
+    file.size = size;
     std::string error;
     uint64_t nextReport = 0;
     std::printf("resident MiB at each 128 MiB received:");
@@ -211,15 +213,15 @@ int main(int argc, char** argv) {
     if (mode == "digest" && argc == 4) {
         return Digest(argv[2], std::atoi(argv[3]));
     }
-    if (mode == "download" && argc == 6) {
-        return Download(argv[2], argv[3], argv[4], std::atoi(argv[5]));
+    if (mode == "download" && argc == 7) {
+        return Download(argv[2], argv[3], std::atoll(argv[4]), argv[5], std::atoi(argv[6]));
     }
-    if (mode == "memory" && argc == 5) {
-        return Memory(argv[2], argv[3], argv[4]);
+    if (mode == "memory" && argc == 6) {
+        return Memory(argv[2], argv[3], std::atoll(argv[4]), argv[5]);
     }
     std::fprintf(stderr,
                  "usage: net_bench digest <file> <rounds>\n"
-                 "       net_bench download <version> <name> <temporary path> <rounds>\n"
-                 "       net_bench memory <version> <name> <temporary path>\n");
+                 "       net_bench download <version> <name> <size> <temporary path> <rounds>\n"
+                 "       net_bench memory <version> <name> <size> <temporary path>\n");
     return 2;
 }

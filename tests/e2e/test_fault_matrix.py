@@ -3,8 +3,9 @@ server of tests/netns/with-update-server.sh (this script runs itself again insid
 
 - Representative failures by hand (no "--auto"): a missing manifest, a manifest signed by
   another key and a cut file each leave the window in Failed (read from the main button's
-  colour) and the folder with whole files only; "SPROBUJ PONOWNIE" against the mended server
-  then completes the update.
+  colour) and the folder with whole files only, besides what the cut file kept for a resume;
+  "SPROBUJ PONOWNIE" against the mended server then completes the update, asking only for
+  the rest of the cut file.
 - The updater killed (SIGKILL of its Linux process, as a crash or "End task" would end it)
   at three points of Downloading in "--auto" runs against a trickling server: in the middle
   of the first file, in the middle of a later file, and in the middle of its own new copy.
@@ -145,21 +146,27 @@ class FaultMatrixExeTest(unittest.TestCase):
             self.assert_whole(folder, [])
             self.assertEqual(self.downloads(), [])
 
-            # A file cut in the middle of its body: under Wine the cut reads as the end of the
-            # body and the digest fails it ("przerwane pobieranie" on Windows).
+            # A file cut in the middle of its body (under Wine the cut reads as the end of the
+            # body, shorter than the manifest's size): its bytes are kept for the retry.
             retry([download_path("data/big 2.bin") + " cut=100000", MANIFEST_PATH + " sign=dev"], 3)
             self.assertEqual(session.wait_phase(window, wd.OFFERED, 30, save_as="offered"), wd.OFFERED)
             session.click(window, wd.MAIN_BUTTON)  # "AKTUALIZUJ"
             self.assertEqual(session.wait_phase(window, wd.FAILED, 60, save_as="file_cut"), wd.FAILED)
-            self.assert_whole(folder, ["data/big1.bin", "Vorlane.exe"])
+            self.assert_whole(folder, ["data/big1.bin", "Vorlane.exe"],
+                              partial=("data/big 2.bin", "data/big 2.bin.download"),
+                              extra=("VorlanePatcher.partial",))
 
-            retry([MANIFEST_PATH + " sign=dev"], 4)
+            self.server.clear_requests()
+            retry([MANIFEST_PATH + " sign=dev"], 1)
             self.assertEqual(session.wait_phase(window, wd.OFFERED, 30), wd.OFFERED)
             session.click(window, wd.MAIN_BUTTON)
             self.assertEqual(session.wait_phase(window, wd.FINISHED, 60, save_as="updated"), wd.FINISHED)
             self.assertIsNone(wd.wait_exit(proc, 0.5), "the window closed by itself without --auto")
             session.key(window, "Escape")
             self.assertEqual(wd.wait_exit(proc, 15), 0)
+            resumed = [r for r in self.server.requests() if r["path"] == download_path("data/big 2.bin")]
+            self.assertEqual(len(resumed), 1)
+            self.assertIn("Range: bytes=100000-", resumed[0]["headers"])
             # The running updater is never replaced: its new copy waits beside it for the bot.
             found = self.files(folder)
             self.assertEqual(found.pop("VorlanePatcher.new.exe"), self.release.new["VorlanePatcher.exe"])

@@ -221,6 +221,8 @@ probe 0 "summary: all 3 files as the manifest says" "correct server" --signed "s
 grep -qF "ok      data/a b+c.txt (15 B)" out.txt || fail "correct server: no line for the odd name: $(cat out.txt)"
 grep -qx "        serial: 200" out.txt && grep -qF "warning: the manifest expires within 7 days" out.txt ||
     fail "correct server: serial and expiry warning: $(cat out.txt)"
+grep -qF "ok      ranges: an interrupted download continues where it ended" out.txt ||
+    fail "correct server: no line for the ranges: $(cat out.txt)"
 # The requests were the updater's: its manifest path and the encoded names.
 grep -qF "GET /download/2.0/data/a%20b%2Bc.txt 200" "$VORLANE_SERVER_STATE/nginx-access.log" ||
     fail "the name was not requested as the updater encodes it: $(cat "$VORLANE_SERVER_STATE/nginx-access.log")"
@@ -273,12 +275,12 @@ probe 1 "the updater reports \"manifest wygasl (byl wazny do 2026-01-01 00:00:00
 cp "staged-2.0/$manifest_rel" "$www/$manifest_rel"
 
 # A second nginx on port 8443, the same site but taking "+" for a blank in file paths,
-# as some object stores do. It speaks HTTP/2 as well, but answers only HTTP/1.1 requests
-# (the updater's) properly.
+# as some object stores do, and serving no ranges. It speaks HTTP/2 as well, but answers only
+# HTTP/1.1 requests (the updater's) properly.
 mkdir -p plus
 bash "$src/tests/netns/nginx-conf.sh" "$www" "$VORLANE_CERT_DIR" "$work/plus" "$work/plus" |
     sed -e 's|listen 443 ssl;|listen 8443 ssl http2;\n        if ($server_protocol != "HTTP/1.1") { return 505; }|' \
-        -e 's|location /download/ {|&\n        rewrite "^([^+]*)[+](.*)$" "$1 $2" last;|' >plus/nginx.conf
+        -e 's|location /download/ {|&\n        rewrite "^([^+]*)[+](.*)$" "$1 $2" last;\n        max_ranges 0;|' >plus/nginx.conf
 grep -q 'listen 8443' plus/nginx.conf && grep -q 'rewrite' plus/nginx.conf || fail "the + server's configuration"
 nginx -p "$work/plus" -e "$work/plus/nginx-error.log" -c "$work/plus/nginx.conf" &
 plus_pid=$!
@@ -289,6 +291,8 @@ done
 probe 1 "FAILED  data/a b+c.txt: HTTP 404 for /download/2.0/data/a%20b%2Bc.txt; the name holds \"+\"" \
     "+ taken for a blank" "$url:8443"
 grep -qF "note: the updater of this build asks $url; probing $url:8443" out.txt || fail "no note on the other port"
+grep -qF "warning ranges: /download/2.0/" out.txt && grep -qF "answers HTTP 200 for its last byte, not 206" out.txt ||
+    fail "no warning for a server without ranges: $(cat out.txt)"
 kill "$plus_pid"
 wait "$plus_pid" 2>/dev/null
 exit $((failures > 0))

@@ -9,9 +9,11 @@
 //    "przerwane pobieranie";
 //  - a stall in the middle of a body fails the read after the receive time-out, as on
 //    Windows (12 s for the manifest, 60 s for a file);
-//  - a stall before the response headers lasts until the server closes the connection
-//    (Windows gives up after the receive time-out).
+//  - a stall before the response headers fails after the receive time-out with the
+//    socket's code 10060 (Windows: 12002).
 // The server closes every stall itself after its "hold" (tests/fixtures/update_server.py).
+// A file transfer that ends early keeps what arrived (its ".download" and the record beside
+// the program) and the retry asks only for the rest.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -28,6 +30,7 @@
 #include "manifest/utc_time.h"
 #include "net/https_client.h"
 #include "net/server_address.h"
+#include "net/transfer_pace.h"
 #include "pass_driver.h"
 #include "sys/clock.h"
 #include "test_server.h"
@@ -45,6 +48,9 @@ const char kVersion[] = "3.1.0";
 const char kFailed[] = "Aktualizacja nie powiodla sie";
 const char kSecond[] = "data/b dat.bin";  // the file the download rows break
 const std::string kSecondPath = std::string("/download/") + kVersion + "/data/b%20dat.bin";
+const char kSecondPartial[] = "data/b dat.bin.download";
+const char kPartialRecord[] = "VorlanePatcher.partial";
+const char kTooSlow[] = "przerwane pobieranie (serwer wysyla dane zbyt wolno)";
 
 // Bytes that differ from any other seed at almost every position, so that a cut or a
 // mixed file can never pass for a whole one.
@@ -157,9 +163,22 @@ void ExpectFolderHolds(const std::string& dir, const std::map<std::string, std::
 }
 
 // The release's files: `updated` ones with their new content, the others as they were
-// before (or absent if they were).
-void ExpectWholeFiles(const std::string& dir, const std::vector<std::string>& updated) {
+// before (or absent if they were). With `keptPartial`, also the second file's kept bytes:
+// a start of its new content, and their record.
+void ExpectWholeFiles(const std::string& dir,
+                      const std::vector<std::string>& updated,
+                      bool keptPartial = false) {
     std::map<std::string, std::string> expected;
+    if (keptPartial) {
+        const std::string kept = ReadText(dir + kSecondPartial);
+        EXPECT_FALSE(kept.empty());
+        EXPECT_TRUE(Release()[1].newContent.compare(0, kept.size(), kept) == 0)
+            << kept.size() << " kept bytes";
+        expected[kSecondPartial] = kept;
+        const std::string record = ReadText(dir + kPartialRecord);
+        EXPECT_EQ(record.rfind("VLPART1\nname=data/b dat.bin\n", 0), 0u) << record;
+        expected[kPartialRecord] = record;
+    }
     for (const ReleaseFile& f : Release()) {
         if (std::find(updated.begin(), updated.end(), f.name) != updated.end()) {
             expected[f.name] = f.newContent;
@@ -198,8 +217,12 @@ struct FaultRow {
     std::string detail;                // "{dir}" stands for the installation folder
     std::vector<std::string> updated;  // files that the failed pass has already replaced
     enum Folder { Writable, ReadOnly, SecondFileHeld } folder = Writable;
-    DWORD atLeastMs = 0;  // a time-out row must not end before its time-out
+    DWORD atLeastMs = 0;        // a time-out row must not end before its time-out
+    bool keptPartial = false;   // the second file's transfer ended early and kept its bytes
+    uint32_t paceWindowMs = 0;  // a shorter window of the pace rule, to show it quickly
 };
+
+const uint32_t kShortPaceWindowMs = 3000;
 
 const std::vector<FaultRow>& Rows() {
     const std::string manifest = test_server::ManifestPath();
@@ -228,12 +251,23 @@ const std::vector<FaultRow>& Rows() {
          {},
          FaultRow::Writable,
          11500},
-        // Wine waits until the server closes (after 4 s here) and then has no response.
-        // Windows gives up after the 12 s receive time-out: "blad sieci 12002".
+        // The wait for the headers has the receive time-out too (Wine's default is none).
+        // Windows: "blad sieci 12002".
         {"ManifestStalledBeforeTheHeaders",
-         [=] { SetRule(manifest, "stall=headers hold=4"); },
-         "Serwer aktualizacji: blad sieci 12152",
-         {}},
+         [=] { SetRule(manifest, "stall=headers hold=16"); },
+         "Serwer aktualizacji: blad sieci 10060",
+         {},
+         FaultRow::Writable,
+         11500},
+        // The pace rule with a 3 s window: a byte every half second is ended after it.
+        {"ManifestTrickled",
+         [=] { SetRule(manifest, "sign=dev trickle=1:500"); },
+         std::string("Serwer aktualizacji: ") + kTooSlow,
+         {},
+         FaultRow::Writable,
+         2900,
+         false,
+         kShortPaceWindowMs},
         {"ManifestOf600000Bytes", ServeOversizedManifest, "Serwer aktualizacji: manifest bez podpisu", {}},
         {"ManifestTampered",
          ServeTamperedManifest,
@@ -249,12 +283,36 @@ const std::vector<FaultRow>& Rows() {
          [] { SetRule(kSecondPath, "status=404"); },
          "HTTP 404 przy data/b dat.bin",
          {"a.dat"}},
-        // Wine: the cut reads as the end of the body; the digest catches it. Windows:
-        // "przerwane pobieranie".
+        // Wine reads the cut as the end of the body; the size shows it was not.
         {"FileCutInTheBody",
          [] { SetRule(kSecondPath, "cut=100000"); },
-         "Plik data/b dat.bin jest uszkodzony (zla suma kontrolna)",
+         "przerwane pobieranie",
+         {"a.dat"},
+         FaultRow::Writable,
+         0,
+         true},
+        // Stopped at the declared size, where the disk would otherwise fill.
+        {"FileThatNeverEnds",
+         [] { SetRule(kSecondPath, "endless=1"); },
+         "Plik data/b dat.bin jest wiekszy niz podaje manifest",
          {"a.dat"}},
+        {"FileTrickled",
+         [] { SetRule(kSecondPath, "trickle=1:500"); },
+         kTooSlow,
+         {"a.dat"},
+         FaultRow::Writable,
+         2900,
+         true,
+         kShortPaceWindowMs},
+        // The real-time run of the pace rule: a byte every 40 s, each within the 60 s receive
+        // time-out, ended at the first byte after the 60 s window (80 s).
+        {"FileTrickledAByteEvery40s",
+         [] { SetRule(kSecondPath, "trickle=1:40000"); },
+         kTooSlow,
+         {"a.dat"},
+         FaultRow::Writable,
+         59500,
+         true},
         {"FileWithWrongContent",
          [] {
              test_server::PutFile(std::string("download/") + kVersion + "/" + kSecond, Pattern(5, 200000));
@@ -262,11 +320,14 @@ const std::vector<FaultRow>& Rows() {
          "Plik data/b dat.bin jest uszkodzony (zla suma kontrolna)",
          {"a.dat"}},
         // A stall that the server ends by closing after 3 s, well within the 60 s receive
-        // time-out: under Wine a cut like the one above, caught by the digest.
+        // time-out: under Wine a cut like the one above.
         {"FileStalledUntilTheServerCloses",
          [] { SetRule(kSecondPath, "stall=100000 hold=3"); },
-         "Plik data/b dat.bin jest uszkodzony (zla suma kontrolna)",
-         {"a.dat"}},
+         "przerwane pobieranie",
+         {"a.dat"},
+         FaultRow::Writable,
+         0,
+         true},
         // The one slow row: the server holds the stall for 75 s, the read fails after the
         // file's 60 s receive time-out.
         {"FileStalledPastTheReceiveTimeout",
@@ -274,8 +335,9 @@ const std::vector<FaultRow>& Rows() {
          "przerwane pobieranie",
          {"a.dat"},
          FaultRow::Writable,
-         59500},
-        // Wine waits until the server closes (after 4 s); Windows: "blad sieci 12002" after 60 s.
+         59500,
+         true},
+        // The server closes (after 4 s) before the 60 s time-out: no response.
         {"FileStalledBeforeTheHeaders",
          [] { SetRule(kSecondPath, "stall=headers hold=4"); },
          "blad sieci 12152",
@@ -314,9 +376,14 @@ TEST_P(FaultMatrixTest, FailsInItsPhaseWithItsMessageAndARetryCompletes) {
     ServeRelease();
     row.breakServer();
 
+    if (row.paceWindowMs) {
+        TransferPace.windowMs = row.paceWindowMs;
+    }
     const DWORD start = GetTickCount();
-    ASSERT_TRUE(RunPass(true, 90000));
+    const bool ended = RunPass(true, 150000);
     const DWORD elapsed = GetTickCount() - start;
+    TransferPace = TransferPaceLimits();
+    ASSERT_TRUE(ended);
     std::string detail = row.detail;
     if (detail.find("{dir}") != std::string::npos) {
         detail.replace(detail.find("{dir}"), 5, InstallDir);
@@ -326,7 +393,7 @@ TEST_P(FaultMatrixTest, FailsInItsPhaseWithItsMessageAndARetryCompletes) {
     EXPECT_EQ(s.statusText, kFailed);
     EXPECT_EQ(s.errorDetail, detail);
     EXPECT_EQ(s.fileIndex, static_cast<int32_t>(row.updated.size()));
-    ExpectWholeFiles(writable, row.updated);
+    ExpectWholeFiles(writable, row.updated, row.keptPartial);
     EXPECT_GE(elapsed, row.atLeastMs);
 
     // Mended: the healthy server, the writable folder, the file let go.
@@ -343,8 +410,13 @@ TEST_P(FaultMatrixTest, FailsInItsPhaseWithItsMessageAndARetryCompletes) {
     EXPECT_EQ(s.fileIndex, s.fileCount);
     EXPECT_EQ(s.doneBytes, s.totalBytes);
     ExpectWholeFiles(writable, AllNames());
-    // Only what the failed pass did not finish is fetched again.
+    // Only what the failed pass did not finish is fetched again, and of a kept file the rest.
     EXPECT_EQ(DownloadRequests().size(), 3 - row.updated.size());
+    const auto requests = test_server::Requests();
+    const auto ranged = std::count_if(requests.begin(), requests.end(), [](const test_server::Request& r) {
+        return r.path == kSecondPath && r.headers.find("Range: bytes=") != std::string::npos;
+    });
+    EXPECT_EQ(ranged, row.keptPartial ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows,
@@ -371,6 +443,70 @@ TEST_F(FaultMatrixPassTest, TemporaryFilesOfAKilledPassAreReplacedByTheNextPass)
     EXPECT_EQ(s.errorDetail, "");
     EXPECT_EQ(s.fileIndex, 3);
     ExpectWholeFiles(InstallDir, AllNames());
+}
+
+// A file whose connection is cut again and again arrives over the passes (the auto mode's
+// retries), each asking only for the rest, with hardly a byte served twice. Kept bytes that
+// are wrong are caught by the digest and never continued; kept bytes of an entry that the
+// next release changed are dropped before anything is fetched.
+TEST_F(FaultMatrixPassTest, ACutFileIsContinuedAcrossPassesAndWrongKeptBytesAreNot) {
+    InstallDir = test_server::ScratchDir() + "\\Continued\\";
+    LayOutOldInstallation(InstallDir);
+    ServeRelease();
+    const size_t size = Release()[1].newContent.size();
+    SetRule(kSecondPath, "cutat=30000,90000,150000");
+    for (int pass = 0; pass < 3; ++pass) {
+        ASSERT_TRUE(RunPass());
+        EXPECT_EQ(Read().phase, Failed) << pass;
+        EXPECT_EQ(Read().errorDetail, "przerwane pobieranie") << pass;
+    }
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, Updated) << Read().errorDetail;
+    ExpectWholeFiles(InstallDir, AllNames());
+    EXPECT_TRUE(WaitFor([&] { return test_server::SentBytes(kSecondPath) >= size; }, 5000));
+    EXPECT_LE(test_server::SentBytes(kSecondPath), size + size / 20);
+
+    // Kept bytes that are not the file's: the digest refuses the whole, the next pass starts over.
+    LayOutOldInstallation(InstallDir);
+    ServeRelease();
+    SetRule(kSecondPath, "cutat=100000");
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().errorDetail, "przerwane pobieranie");
+    ASSERT_TRUE(WriteText(InstallDir + kSecondPartial, Pattern(9, 100000)));
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().errorDetail, "Plik data/b dat.bin jest uszkodzony (zla suma kontrolna)");
+    ExpectWholeFiles(InstallDir, {"a.dat"});  // nothing kept
+    ClearRequestLog();
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, Updated) << Read().errorDetail;
+    ExpectWholeFiles(InstallDir, AllNames());
+    for (const auto& request : test_server::Requests()) {
+        EXPECT_EQ(request.headers.find("Range:"), std::string::npos) << request.path;  // the file whole
+    }
+    EXPECT_TRUE(WaitFor([&] { return test_server::SentBytes(kSecondPath) == 100000 + 100000 + size; }, 5000))
+        << test_server::SentBytes(kSecondPath);
+
+    // The next release changes the file: its kept bytes go, the new file comes whole.
+    LayOutOldInstallation(InstallDir);
+    ServeRelease();
+    SetRule(kSecondPath, "cutat=120000");  // other rules than before: the server counts afresh
+    ASSERT_TRUE(RunPass());
+    ASSERT_TRUE(std::filesystem::exists(InstallDir + kSecondPartial));
+    const std::string changed = Pattern(6, 200000);
+    test_server::PutFile(std::string("download/") + kVersion + "/" + kSecond, changed);
+    std::string text = ManifestText();
+    text.replace(text.find(Sha256Hex(Release()[1].newContent)), 64, Sha256Hex(changed));
+    test_server::ServeSignedManifest(text);
+    SetRule(kSecondPath, "status=200");
+    ClearRequestLog();
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, Updated) << Read().errorDetail;
+    EXPECT_TRUE(ReadText(InstallDir + "data\\b dat.bin") == changed);
+    EXPECT_FALSE(std::filesystem::exists(InstallDir + kSecondPartial));
+    EXPECT_FALSE(std::filesystem::exists(InstallDir + kPartialRecord));
+    for (const auto& request : test_server::Requests()) {
+        EXPECT_EQ(request.headers.find("Range:"), std::string::npos) << request.path;
+    }
 }
 
 // A valid manifest of a thousand files in ten folders, fetched one request each. A fault at

@@ -179,8 +179,22 @@ std::vector<Request> Requests() {
     return requests;
 }
 
+uint64_t SentBytes(const std::string& path) {
+    std::ifstream in(StateDir() + "\\sent.log", std::ios::binary);
+    uint64_t total = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t blank = line.rfind(' ');
+        if (blank != std::string::npos && line.substr(0, blank) == path) {
+            total += std::stoull(line.substr(blank + 1));
+        }
+    }
+    return total;
+}
+
 void Reset() {
     RuleList().clear();
+    std::ofstream(StateDir() + "\\sent.log", std::ios::trunc);
     WriteWhole(StateDir() + "\\control\\rules", "");
     SetTls("good");
     std::ofstream(StateDir() + "\\requests.jsonl", std::ios::trunc);

@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ void SetRule(const std::string& target, const std::string& options);
 // "good", "wronghost" or "untrusted": the certificate of the next connections.
 void SetTls(const std::string& mode);
 std::vector<Request> Requests();
+// Body bytes the server has sent for one request path (as sent), summed over its answers
+// since the last Reset.
+uint64_t SentBytes(const std::string& path);
 // Empties the served tree and the request log, drops the rules, certificate "good".
 void Reset();
 
