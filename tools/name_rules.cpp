@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "update/kept_partial.h"
 #include "update/release_guard.h"
 #include "update/support_log.h"
 
@@ -124,6 +125,12 @@ bool CheckReleaseName(const std::string& name, std::string& reason) {
     const std::string record = FoldAscii(kSerialRecordName);
     if (folded == record || folded.rfind(record + ".", 0) == 0) {
         reason = "is where the updater records the serial of the manifest it accepted";
+        return false;
+    }
+    // An interrupted download's record of the bytes it kept: release content there would be
+    // read as such a record, and rewritten by the next interrupted download.
+    if (folded == FoldAscii(kPartialRecordName)) {
+        reason = "is where the updater records an interrupted download it may continue";
         return false;
     }
     // Every installation appends its own support log beside the updater: a release file of that

@@ -7,8 +7,6 @@
 #include "sys/file_ops.h"
 #include "sys/install_paths.h"
 
-const char kPartialRecordName[] = "VorlanePatcher.partial";
-
 namespace {
 
 const char kTemporarySuffix[] = ".download";

@@ -10,7 +10,7 @@
 #include "update/update_pass.h"
 
 // The record's name in the installation folder.
-extern const char kPartialRecordName[];  // "VorlanePatcher.partial"
+inline constexpr char kPartialRecordName[] = "VorlanePatcher.partial";
 
 // Where `entry` is downloaded to before it is verified and moved into place.
 std::string TemporaryPathFor(const ManifestFile& entry);

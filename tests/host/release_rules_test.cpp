@@ -67,6 +67,7 @@ TEST(ReleaseNames, RefusesWhatTheUpdaterDropsOrMangles) {
         {"a*b", "\"*\""},
         {"VorlanePatcher.log", "updater's own log"},
         {"vorlanepatcher.OLD.log", "updater's own log"},
+        {"VorlanePatcher.Partial", "interrupted download"},
     };
     for (const auto& [name, part] : cases) {
         const std::string reason = Reason(name);
