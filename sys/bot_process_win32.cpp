@@ -33,8 +33,16 @@ bool TerminateIfBot(DWORD pid, const std::string& botPath) {
     if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) {
         return false;
     }
+    // A bot started through the 8.3 form of a deep folder reports that form as its image:
+    // compare the long form, as the installation folder is written.
+    std::wstring imageW(image.data(), size);
+    std::vector<wchar_t> longForm(kLongestPath);
+    const DWORD longSize = GetLongPathNameW(LongPathW(NarrowPath(imageW)).c_str(), longForm.data(), kLongestPath);
+    if (longSize > 0 && longSize < kLongestPath) {
+        imageW.assign(longForm.data(), longSize);
+    }
     // A program of the same name started from another folder is not ours to end.
-    const std::string imagePath = NarrowPath(std::wstring(image.data(), size));
+    const std::string imagePath = NarrowPath(imageW);
     if (!IsBotImagePath(imagePath, botPath)) {
         return false;
     }

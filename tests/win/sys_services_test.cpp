@@ -1,6 +1,9 @@
 // The local system services on the real platform, with the stand-in bot as a real
 // second process.
 #include <gtest/gtest.h>
+#include <windows.h>
+// tlhelp32.h needs the definitions of windows.h first.
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +28,21 @@ std::string CopyBot(const std::string& folder, const std::string& from = BotExe(
     const std::string exe = folder + "Vorlane.exe";
     CopyFileA(from.c_str(), exe.c_str(), FALSE);
     return exe;
+}
+
+// The processes named Vorlane.exe, wherever they were started from.
+std::vector<DWORD> BotProcessIds() {
+    std::vector<DWORD> ids;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (_stricmp(entry.szExeFile, "Vorlane.exe") == 0) {
+            ids.push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return ids;
 }
 
 std::string Upper(std::string text) {
@@ -148,6 +166,20 @@ TEST(BotProcesses, BotStartIsReportedAsItWent) {
             continue;
         }
         EXPECT_EQ(start.detail.rfind("Uruchomiono ", 0), 0u) << start.detail;
+        if (folder.size() >= MAX_PATH) {
+            // Wine starts a process from the 8.3 form but gives it a cut image path: it neither
+            // finds its folder nor holds its image open. A reported start must still be a
+            // process; it is ended here, since no stop file reaches it.
+            const std::vector<DWORD> bots = BotProcessIds();
+            EXPECT_FALSE(bots.empty()) << "the deep launch was reported started, but no bot runs";
+            for (const DWORD id : bots) {
+                const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+                TerminateProcess(process, 1);
+                WaitForSingleObject(process, 5000);
+                CloseHandle(process);
+            }
+            continue;
+        }
         EXPECT_TRUE(WaitFor([&] { return runs().find("start ") != std::string::npos; }, 20000));
         std::ofstream stop;
         ASSERT_TRUE(OpenWriteStream(stop, folder + "Vorlane.stop"));
