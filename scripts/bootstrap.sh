@@ -105,7 +105,7 @@ install_missing() {
 # Never where the kernel runs 32-bit code, not even with VORLANE_MACHINE=64only: every 32-bit
 # program of the machine would then be emulated (a minute a start).
 register_qemu() {
-    [ "$VORLANE_MACHINE_SOURCE" = probe ] && [ "$VORLANE_MACHINE" = 64only ] && ! machine_qemu_registered || return 0
+    [ "${VORLANE_MACHINE_SOURCE:-}" = probe ] && [ "$VORLANE_MACHINE" = 64only ] && ! machine_qemu_registered || return 0
     say "this kernel runs no 32-bit code: registering qemu-i386 for i386 programs in binfmt_misc, so that the 32-bit VorlanePatcher.exe runs under emulation (slowly: about a minute a start)"
     "${sudo_cmd[@]}" bash "$here/machine.sh" register-qemu || say "could not register qemu-i386; the 32-bit program will not run here"
 }
