@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Which Windows programs this machine can run, decided once from a real probe and shared by
 # scripts/bootstrap.sh, scripts/test.sh, scripts/demo.sh and bench/run. Sourced, not run.
 #

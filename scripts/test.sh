@@ -70,7 +70,7 @@ run_preset() {
 run_emulated_update() {
     echo "=== win32 under emulation: a whole update and a second run (a minute or more a start)"
     local log=$logdir/win32-emulated-update.log
-    if VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_DIR=$PWD/build/test-emulated-update VORLANE_DEMO_LIMIT=2400 DISPLAY= \
+    if VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_DIR=$PWD/build/test-emulated-update VORLANE_DEMO_LIMIT=2400 DISPLAY="" \
         bash scripts/demo.sh >"$log" 2>&1; then
         passed=$((passed + 1))
         echo "the 32-bit program under emulation: whole update and up-to-date second run passed"

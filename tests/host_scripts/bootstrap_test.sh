@@ -77,11 +77,12 @@ scenario() {
     [ $# -eq 0 ] || local "$@"
     echo "$BOOT_LOG" >"$fake/dmesg"
     echo "$FOREIGN" >"$fake/foreign"
-    : >"$fake/calls" >"$fake/binfmt/register"
+    : >"$fake/calls"
+    : >"$fake/binfmt/register"
     set +e
     FAKE=$fake PATH="$fake/bin:$PATH" VORLANE_APT_RETRY_PAUSE=0 VORLANE_OS_RELEASE="$fake/os-release" \
         VORLANE_WINE32_LOADER="$fake/loader-$LOADER" VORLANE_BINFMT_DIR="$fake/binfmt" \
-        VORLANE_QEMU_I386=/usr/bin/qemu-i386-static VORLANE_MACHINE="$VORLANE_MACHINE" VORLANE_MACHINE_REASON= \
+        VORLANE_QEMU_I386=/usr/bin/qemu-i386-static VORLANE_MACHINE="$VORLANE_MACHINE" VORLANE_MACHINE_REASON="" \
         bash "$bootstrap" 2>"$fake/err" >/dev/null
     rc=$?
     set -e
