@@ -74,7 +74,12 @@ class Watcher:
                               timeout=30).stdout
 
     def find_window(self):
-        found = self.xdotool("search", "--name", "^%s$" % wd.WINDOW_TITLE).split()
+        # A search can stall while Wine holds the X server (at a first start, and often under
+        # emulation): one that takes too long counts as nothing found, and the loop asks again.
+        try:
+            found = self.xdotool("search", "--name", "^%s$" % wd.WINDOW_TITLE).split()
+        except subprocess.TimeoutExpired:
+            return None
         return found[0] if found else None
 
     def grab(self, window):
