@@ -67,9 +67,9 @@ case "$program/$VORLANE_I386_RUN" in
 /none) program=win64 ;;
 /emulated)
     echo "Program: $(program_note win32); if that run does not end as expected within ${VORLANE_DEMO_LIMIT:-1200} s: $(program_note win64)"
-    VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_LIMIT=${VORLANE_DEMO_LIMIT:-1200} bash "$0" "$@" && exit 0 || status=$?
+    VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_LIMIT=${VORLANE_DEMO_LIMIT:-1200} bash "$source_dir/scripts/demo.sh" "$@" && exit 0 || status=$?
     echo "The run of $(program_note win32) did not end as expected (status $status); now: $(program_note win64)"
-    VORLANE_DEMO_PROGRAM=win64 exec bash "$0" "$@" ;;
+    VORLANE_DEMO_PROGRAM=win64 exec bash "$source_dir/scripts/demo.sh" "$@" ;;
 win32/none)
     echo "demo: the 32-bit program cannot run here: this machine $(machine_describe)" >&2
     exit 1 ;;
