@@ -69,7 +69,7 @@ case "$program/$VORLANE_I386_RUN" in
     echo "Program: $(program_note win32); if that run does not end as expected within ${VORLANE_DEMO_LIMIT:-1200} s: $(program_note win64)"
     VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_LIMIT=${VORLANE_DEMO_LIMIT:-1200} bash "$source_dir/scripts/demo.sh" "$@" && exit 0 || status=$?
     echo "The run of $(program_note win32) did not end as expected (status $status); now: $(program_note win64)"
-    VORLANE_DEMO_PROGRAM=win64 exec bash "$source_dir/scripts/demo.sh" "$@" ;;
+    exec env -u VORLANE_DEMO_LIMIT VORLANE_DEMO_PROGRAM=win64 bash "$source_dir/scripts/demo.sh" "$@" ;;
 win32/none)
     echo "demo: the 32-bit program cannot run here: this machine $(machine_describe)" >&2
     exit 1 ;;
@@ -144,13 +144,16 @@ if [ "$program" = win64 ]; then
 elif [ "$VORLANE_I386_RUN" = emulated ]; then
     scale=5 emulate=(bash scripts/machine.sh run-emulated)
 fi
+# demo_run.py keeps to run_limit itself (every Wine start bounded by what is left of it) and
+# ends what it started; the outer bound is a last resort.
+run_limit=${VORLANE_DEMO_LIMIT:-$((2000 * scale))}
 # The runner gets no WINEPREFIX: the demo's prefix is used in place and its wineserver is
 # started inside the namespace by demo_run.py, so none of it may run out here.
 [ ! -d "$prefix" ] || WINEPREFIX=$prefix timeout 30 wineserver -k 2>/dev/null || true
 set +e
 "${as_root[@]}" "${emulate[@]}" env -u WINEPREFIX DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}" \
     VORLANE_BUILD_DIR="$demo" VORLANE_DEV_KEY_DIR="$key" VORLANE_WINE="$loader" WINEARCH="$arch" \
-    VORLANE_TIME_SCALE="$scale" timeout --foreground --kill-after=20 "${VORLANE_DEMO_LIMIT:-$((2000 * scale))}" \
+    VORLANE_TIME_SCALE="$scale" VORLANE_DEMO_RUN_LIMIT="$run_limit" timeout --foreground --kill-after=20 $((run_limit + 600)) \
     bash tests/netns/with-update-server.sh --nginx --limit-rate 2m --state "$demo/server" "$demo/server-root" -- \
     "${as_caller[@]}" python3 scripts/demo_run.py "$demo" --prefix "$prefix" --program "$(program_note "$program")" \
     "${manual[@]}"

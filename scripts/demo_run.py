@@ -24,6 +24,14 @@ import window_driver as wd  # noqa: E402
 BOT_FILES = ("Vorlane.runs", "Vorlane.stop")  # the test bot's own log and stop request
 WINE = os.environ.get("VORLANE_WINE", "/usr/lib/wine/wine")
 SCALE = int(os.environ.get("VORLANE_TIME_SCALE", "1"))
+# The demo's own limit (VORLANE_DEMO_RUN_LIMIT s): no start of Wine outlives it, so a run that is
+# too slow ends with everything it started ended, before demo.sh's outer bound.
+DEADLINE = time.monotonic() + float(os.environ.get("VORLANE_DEMO_RUN_LIMIT", "1e9"))
+
+
+def bounded(seconds):
+    """`seconds`, or what is left before the demo's limit when that is less (at least 1)."""
+    return max(1, int(min(seconds, DEADLINE - time.monotonic())))
 
 
 class Display:
@@ -168,17 +176,17 @@ class Demo:
         if not os.path.isfile(os.path.join(self.env["WINEPREFIX"], "system.reg")):
             print("demo: making the Wine prefix (once, about half a minute%s)"
                   % (", several minutes under emulation" if SCALE > 1 else ""), flush=True)
-            self.wine(WINE, "wineboot", "-i", timeout=300 * SCALE)
+            self.wine(WINE, "wineboot", "-i", timeout=bounded(300 * SCALE))
             # Until the prefix's set-up has ended: under emulation it goes on well after
             # wineboot returns, and an updater started meanwhile waits behind it.
-            self.wine("wineserver", "-w", timeout=300 * SCALE)
+            self.wine("wineserver", "-w", timeout=bounded(300 * SCALE))
         # One wineserver for the demo, started here, inside the namespace.
         self.wine("wineserver", "-p", timeout=30)
 
     def run_updater(self, label, finished_name):
         """One start of the updater; returns (exit code, phases seen, staged updater digest)."""
         args = [WINE, os.path.join(self.install, "VorlanePatcher.exe")] + ([] if self.manual else ["--auto"])
-        limit = (900 if self.manual else 300) * SCALE
+        limit = bounded((900 if self.manual else 300) * SCALE)
         # Wine's own messages (with WINEDEBUG=-all only those of a start that fails) are kept, to
         # name the cause when no window showed.
         errors = open(os.path.join(self.demo, "%s-wine.log" % label), "w+", errors="replace")
@@ -208,7 +216,8 @@ class Demo:
             code = proc.wait(timeout=10)
         spot_staged()
         if not seen:
-            self.say("%s: no window was seen; exit code %d; %s" % (label, code, self.start_failure(errors)))
+            self.say("%s: no window was seen; exit code %d%s; %s" % (
+                label, code, " (out of time)" if code in (124, 137) else "", self.start_failure(errors)))
         errors.close()
         return code, seen, staged.get("digest")
 
