@@ -39,7 +39,7 @@ def line_cost(env):
     """Microseconds of wall time per line, from log_write_bench.exe in a scratch folder."""
     folder = os.path.join(wu.DATA, "log-bench")
     os.makedirs(folder, exist_ok=True)
-    out = subprocess.run(["timeout", "120", "wine", os.path.join(wu.BUILD, "bench", "log_write_bench.exe"),
+    out = subprocess.run(["timeout", "120", wd.WINE, os.path.join(wu.BUILD, "bench", "log_write_bench.exe"),
                           wd.windows_path(folder), "5000"], env=env, capture_output=True, text=True).stdout
     print(out.strip(), flush=True)
     m = re.search(r"([\d.]+) us wall", out)
@@ -54,7 +54,7 @@ def inside(rounds):
     env = dict(os.environ, DISPLAY=display, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                _XVFB_PID=str(xvfb.pid))
     # A desktop process kept up for the whole run, as in whole_update.py.
-    keeper = subprocess.Popen(["wine", "notepad.exe"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    keeper = subprocess.Popen([wd.WINE, "notepad.exe"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               start_new_session=True)
     time.sleep(3)
     results = {True: [], False: []}

@@ -56,10 +56,10 @@ for r in $(seq 1 "$rounds"); do
     time curl -sS -o "$out/curl.bin" "https://$VORLANE_UPDATE_HOST/download/bench/file256.bin"
     rm -f "$out/curl.bin"
 done
-timeout 900 wine "$exe" download bench file256.bin 268435456 "$(wine_path "$out/file256.bin.download")" "$rounds"
+timeout 900 "${VORLANE_WINE:-/usr/lib/wine/wine}" "$exe" download bench file256.bin 268435456 "$(wine_path "$out/file256.bin.download")" "$rounds"
 
 # The resident size of the Wine process, seen from Linux every 0.2 s during 1 GiB.
-timeout 900 wine "$exe" memory bench file1g.bin 1073741824 "$(wine_path "$out/file1g.bin.download")" &
+timeout 900 "${VORLANE_WINE:-/usr/lib/wine/wine}" "$exe" memory bench file1g.bin 1073741824 "$(wine_path "$out/file1g.bin.download")" &
 wine_pid=$!
 peak=0 samples=0 pid=""
 while kill -0 "$wine_pid" 2>/dev/null; do

@@ -300,9 +300,9 @@ def run_arm(arm, env, install, key):
     Xvfb CPU s, breakdown, output) or None when it did not finish."""
     win = wd.windows_path(install) + "\\"
     if arm == "ours":
-        cmd = ["wine", os.path.join(install, "VorlanePatcher.exe"), "--auto"]
+        cmd = [wd.WINE, os.path.join(install, "VorlanePatcher.exe"), "--auto"]
     elif arm == "bare":
-        cmd = ["wine", os.path.join(BUILD, "bench", "bare_update.exe"), os.environ["VORLANE_UPDATE_HOST"],
+        cmd = [wd.WINE, os.path.join(BUILD, "bench", "bare_update.exe"), os.environ["VORLANE_UPDATE_HOST"],
                "/" + MANIFEST, key[0], key[1], win]
     else:
         work = os.path.join(DATA, "native")
@@ -387,7 +387,7 @@ def inside(rounds):
     # One program with a window for the whole run keeps Wine's desktop process up, as a desktop
     # is on Windows: otherwise each updater start brings one up and each end takes it down, and
     # a start that met a desktop going down was seen to wait on it for good.
-    keeper = subprocess.Popen(["wine", "notepad.exe"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    keeper = subprocess.Popen([wd.WINE, "notepad.exe"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               start_new_session=True)
     time.sleep(3)
     try:

@@ -2,8 +2,11 @@
 enable_language(RC)
 add_compile_options(-Wall -Wextra -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00)
 # Scalar SSE2 floating point: the window's colour formulas truncate single-precision results,
-# and x87 excess precision would give other pixels than the same code elsewhere.
-add_compile_options(-msse2 -mfpmath=sse)
+# and x87 excess precision would give other pixels than the same code elsewhere. x86_64 has
+# SSE2 and uses it for float arithmetic already; only the i686 build needs to ask.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    add_compile_options(-msse2 -mfpmath=sse)
+endif()
 # Static runtime: the program imports system DLLs only.
 add_link_options(-static -static-libgcc -static-libstdc++)
 
@@ -21,9 +24,19 @@ if(APP_WIN32_SOURCES)
     target_link_options(VorlanePatcher PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()
 
-# Wine runs every Windows test in a prefix of the build's own.
+# Wine runs every Windows test in a prefix of the build's own, with the loader of the build's
+# word size named explicitly: Debian's /usr/bin/wine picks the 32-bit one whenever it is
+# installed, and a 32-bit program under the 64-bit loader fails (and the reverse).
 set(VORLANE_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix for the tests")
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VORLANE_WINE_ENV "VORLANE_WINE=/usr/lib/wine/wine64;WINEARCH=win64")
+else()
+    set(VORLANE_WINE_ENV "VORLANE_WINE=/usr/lib/wine/wine;WINEARCH=win32")
+endif()
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run.sh)
+set(VORLANE_WIN_TEST_ENV
+    WINEPREFIX=${VORLANE_WINEPREFIX} VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR} VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR}
+    VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR} ${VORLANE_WINE_ENV} ${VORLANE_SERVER_ENV})
 include(cmake/testdata.cmake)
 
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -55,7 +68,7 @@ foreach(suite win winnet winui)
         add_test(NAME ${suite}_tests COMMAND ${WINE_RUN} $<TARGET_FILE:${suite}_tests>)
     endif()
     set_tests_properties(${suite}_tests PROPERTIES ENVIRONMENT
-        "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR};${VORLANE_SERVER_ENV}")
+        "${VORLANE_WIN_TEST_ENV}")
 endforeach()
 
 # End-to-end tests of the real program, driven from the Linux side.
@@ -68,7 +81,7 @@ foreach(script IN LISTS E2E_TESTS)
         add_test(NAME e2e_${name} COMMAND bash ${script})
     endif()
     set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT
-        "WINEPREFIX=${VORLANE_WINEPREFIX};VORLANE_BUILD_DIR=${CMAKE_BINARY_DIR};VORLANE_SOURCE_DIR=${CMAKE_SOURCE_DIR};VORLANE_DEV_KEY_DIR=${VORLANE_DEV_KEY_DIR};${VORLANE_SERVER_ENV}")
+        "${VORLANE_WIN_TEST_ENV}")
 endforeach()
 
 # Benchmarks of the Windows side: one executable each, run under Wine by a script in bench/.

@@ -8,14 +8,28 @@
 # them (typically the security suite's i386 list is missing, so `wine32:i386` finds no twin of
 # its amd64 packages), it is tried once more with the base release as the default release
 # (`-t <codename>`). Only if that fails too does the set-up stop, naming what was missing.
+#
+# What Wine needs depends on the machine (scripts/machine.sh): where the kernel runs 32-bit
+# code, the i386 architecture and Wine's 32-bit loader (wine32:i386) for the program we ship;
+# where it runs 64-bit code only, neither (they could not run), but qemu-user-static, which the
+# bootstrap then registers for i386 programs so that the 32-bit program runs under emulation.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/machine.sh
+. "$here/machine.sh"
+machine_decide || exit 1
 
+if [ "$VORLANE_MACHINE" = 32bit ]; then
+    machine_packages=(wine32:i386)
+else
+    machine_packages=(qemu-user-static)
+fi
 packages=(
-    mingw-w64 wine wine32:i386 wine64 xvfb xdotool imagemagick
+    mingw-w64 wine "${machine_packages[@]}" wine64 xvfb xdotool imagemagick
     cmake ninja-build g++ googletest libgtest-dev libssl-dev openssl libbenchmark-dev
     clang libclang-rt-14-dev llvm
     nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686
-    libcurl4-openssl-dev rsync strace
+    binutils-mingw-w64-x86-64 libcurl4-openssl-dev rsync strace
 )
 update_tries=${VORLANE_APT_UPDATE_TRIES:-3}
 retry_pause=${VORLANE_APT_RETRY_PAUSE:-20}
@@ -87,17 +101,28 @@ install_missing() {
     return 1
 }
 
+# register_qemu: on a kernel without 32-bit code, qemu-i386 registered machine-wide (once).
+# Never where the kernel runs 32-bit code, not even with VORLANE_MACHINE=64only: every 32-bit
+# program of the machine would then be emulated (a minute a start).
+register_qemu() {
+    [ "${VORLANE_MACHINE_SOURCE:-}" = probe ] && [ "$VORLANE_MACHINE" = 64only ] && ! machine_qemu_registered || return 0
+    say "this kernel runs no 32-bit code: registering qemu-i386 for i386 programs in binfmt_misc, so that the 32-bit VorlanePatcher.exe runs under emulation (slowly: about a minute a start)"
+    "${sudo_cmd[@]}" bash "$here/machine.sh" register-qemu || say "could not register qemu-i386; the 32-bit program will not run here"
+}
+
 mapfile -t missing < <(missing_packages)
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$VORLANE_MACHINE" = 32bit ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 if [ ${#missing[@]} -eq 0 ]; then
+    register_qemu
     exit 0
 fi
 say "installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 update_lists
 install_missing "${missing[@]}" || exit 1
+register_qemu
 # nginx starts itself when it is installed; the tests run their own instances.
 if [[ " ${missing[*]} " == *" nginx "* ]] && command -v systemctl >/dev/null &&
     systemctl is-active -q nginx 2>/dev/null; then

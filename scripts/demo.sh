@@ -9,11 +9,18 @@
 # Run it as root or as a user with sudo (the namespace and port 443 need root).
 #
 #   bash scripts/demo.sh [--manual]     --manual: no "--auto", you click through the window
-# To work on the demo beside other builds: VORLANE_DEMO_HOST_DIR, VORLANE_DEMO_WIN32_DIR and
-# VORLANE_DEMO_DIR name other build trees and another demo folder.
+# To work on the demo beside other builds: VORLANE_DEMO_HOST_DIR, VORLANE_DEMO_WIN32_DIR,
+# VORLANE_DEMO_WIN64_DIR and VORLANE_DEMO_DIR name other build trees and another demo folder.
+#
+# Which program it runs follows the machine (scripts/machine.sh): the 32-bit VorlanePatcher.exe
+# that ships, natively where the kernel runs 32-bit code; where it runs 64-bit code only, the
+# 32-bit program under emulation (qemu-i386, about a minute a start) and, if that run does not
+# end as expected within VORLANE_DEMO_LIMIT seconds (default 1200), the 64-bit build.
+# VORLANE_DEMO_PROGRAM=win32 or win64 runs that one and only it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
+. scripts/machine.sh
 manual=()
 case "${1:-}" in
 --manual) manual=(--manual) ;;
@@ -34,19 +41,51 @@ started=$(date +%s)
 step() { printf '\n== %s (%d s)\n' "$1" $(($(date +%s) - started)); }
 
 host_tree=${VORLANE_DEMO_HOST_DIR:-$source_dir/build/host}
-win=${VORLANE_DEMO_WIN32_DIR:-$source_dir/build/win32}
+win32_tree=${VORLANE_DEMO_WIN32_DIR:-$source_dir/build/win32}
+win64_tree=${VORLANE_DEMO_WIN64_DIR:-$source_dir/build/win64}
 demo=${VORLANE_DEMO_DIR:-$source_dir/build/demo}
 tool=$host_tree/vorlane-release
 key=$source_dir/build/devkey
-echo "Everything the demo makes goes to $demo (the build trees aside)."
-# The Wine prefix is kept from an earlier demo (it takes half a minute to make); the rest is new.
-if [ -d "$demo" ]; then
-    find "$demo" -mindepth 1 -maxdepth 1 ! -name wineprefix -exec "${as_root[@]}" rm -rf {} +
-fi
-mkdir -p "$demo"
 
+machine_decide || exit 2
 step "Installing what is missing"
 bash scripts/bootstrap.sh
+machine_decide  # qemu may have come with the bootstrap
+# program_note PROGRAM: which program the demo runs, and how.
+program_note() {
+    if [ "$1" = win64 ]; then
+        echo "the 64-bit build of VorlanePatcher.exe ($win64_tree) under Wine's 64-bit loader (not the program that ships)"
+    elif [ "$VORLANE_I386_RUN" = emulated ]; then
+        echo "the 32-bit VorlanePatcher.exe that ships ($win32_tree) under emulation (qemu-i386: about a minute a start)"
+    else
+        echo "the 32-bit VorlanePatcher.exe that ships ($win32_tree), natively"
+    fi
+}
+program=${VORLANE_DEMO_PROGRAM:-}
+case "$program/$VORLANE_I386_RUN" in
+/native) program=win32 ;;
+/none) program=win64 ;;
+/emulated)
+    echo "Program: $(program_note win32); if that run does not end as expected within ${VORLANE_DEMO_LIMIT:-1200} s: $(program_note win64)"
+    VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_LIMIT=${VORLANE_DEMO_LIMIT:-1200} bash "$source_dir/scripts/demo.sh" "$@" && exit 0 || status=$?
+    echo "The run of $(program_note win32) did not end as expected (status $status); now: $(program_note win64)"
+    exec env -u VORLANE_DEMO_LIMIT VORLANE_DEMO_PROGRAM=win64 bash "$source_dir/scripts/demo.sh" "$@" ;;
+win32/none)
+    echo "demo: the 32-bit program cannot run here: this machine $(machine_describe)" >&2
+    exit 1 ;;
+win32/* | win64/*) ;;
+*) echo "demo: VORLANE_DEMO_PROGRAM must be win32 or win64" >&2; exit 2 ;;
+esac
+tree=${program}_tree
+win=${!tree}
+echo "Program: $(program_note "$program")"
+echo "Everything the demo makes goes to $demo (the build trees aside)."
+# The Wine prefixes are kept from an earlier demo (one takes half a minute to make, far more
+# under emulation); the rest is new.
+if [ -d "$demo" ]; then
+    find "$demo" -mindepth 1 -maxdepth 1 ! -name 'wineprefix*' -exec "${as_root[@]}" rm -rf {} +
+fi
+mkdir -p "$demo"
 build() {  # preset tree
     echo "$1 -> $2"
     if ! { cmake --preset "$1" -B "$2" && cmake --build "$2" -j "$(nproc)"; } >"$demo/build-$1.log" 2>&1; then
@@ -55,9 +94,9 @@ build() {  # preset tree
         exit 1
     fi
 }
-step "Building vorlane-release (host) and VorlanePatcher.exe (win32)"
+step "Building vorlane-release (host) and VorlanePatcher.exe ($program)"
 build host "$host_tree"
-build win32 "$win"
+build "$program" "$win"
 
 step "Making the demo installation and release"
 install=$demo/install files=$demo/release/files
@@ -96,14 +135,28 @@ run "$tool" check --public "$key/public.key" "$manifest" "$install"
 run "$tool" stage --release-dir "$files" --signed "$manifest" --out "$demo/server-root" --public "$key/public.key"
 
 step "Serving it with nginx on https://$(python3 tools/server_address.py show | sed -n 's/^host=//p'):443 in a private namespace, and running the updater"
+echo "Program: $(program_note "$program")"
+# The loader of the build's word size, named (never /usr/bin/wine's pick), in a prefix of that
+# kind. Under emulation every wait is longer, and the run runs where qemu serves i386 programs.
+loader=/usr/lib/wine/wine arch=win32 prefix=$demo/wineprefix scale=1 emulate=()
+if [ "$program" = win64 ]; then
+    loader=/usr/lib/wine/wine64 arch=win64 prefix=$demo/wineprefix64
+elif [ "$VORLANE_I386_RUN" = emulated ]; then
+    scale=5 emulate=(bash scripts/machine.sh run-emulated)
+fi
+# demo_run.py keeps to run_limit itself (every Wine start bounded by what is left of it) and
+# ends what it started; the outer bound is a last resort.
+run_limit=${VORLANE_DEMO_LIMIT:-$((2000 * scale))}
 # The runner gets no WINEPREFIX: the demo's prefix is used in place and its wineserver is
 # started inside the namespace by demo_run.py, so none of it may run out here.
-[ ! -d "$demo/wineprefix" ] || WINEPREFIX=$demo/wineprefix timeout 30 wineserver -k 2>/dev/null || true
+[ ! -d "$prefix" ] || WINEPREFIX=$prefix timeout 30 wineserver -k 2>/dev/null || true
 set +e
-"${as_root[@]}" env -u WINEPREFIX DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}" \
-    VORLANE_BUILD_DIR="$demo" VORLANE_DEV_KEY_DIR="$key" \
-    timeout --foreground --kill-after=20 2000 bash tests/netns/with-update-server.sh --nginx --limit-rate 2m \
-    --state "$demo/server" "$demo/server-root" -- "${as_caller[@]}" python3 scripts/demo_run.py "$demo" "${manual[@]}"
+"${as_root[@]}" "${emulate[@]}" env -u WINEPREFIX DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}" \
+    VORLANE_BUILD_DIR="$demo" VORLANE_DEV_KEY_DIR="$key" VORLANE_WINE="$loader" WINEARCH="$arch" \
+    VORLANE_TIME_SCALE="$scale" VORLANE_DEMO_RUN_LIMIT="$run_limit" timeout --foreground --kill-after=20 $((run_limit + 600)) \
+    bash tests/netns/with-update-server.sh --nginx --limit-rate 2m --state "$demo/server" "$demo/server-root" -- \
+    "${as_caller[@]}" python3 scripts/demo_run.py "$demo" --prefix "$prefix" --program "$(program_note "$program")" \
+    "${manual[@]}"
 status=$?
 set -e
 [ "$(id -u)" -eq 0 ] || sudo chown -R "$(id -u):$(id -g)" "$demo"
@@ -112,7 +165,7 @@ step "Done"
 echo "Everything the demo made is in $demo:"
 echo "  install/ (the updated installation), release/ (files, manifest), server-root/ (what nginx"
 echo "  served), server/nginx-access.log (every request), screenshots/, summary.txt, changes.txt"
-echo "  (full digests), wineprefix/ (kept for the next demo; delete the folder to free 1.3 GB)."
+echo "  (full digests), wineprefix*/ (kept for the next demo; delete the folder to free 1.3 GB)."
 echo "Total time: $(($(date +%s) - started)) s"
 [ "$status" -eq 0 ] || echo "The demo did not end as expected (status $status); see the lines above."
 exit "$status"

@@ -5,7 +5,10 @@ launched bot swap in the staged updater and stops it, then starts the updater on
 to show the up-to-date path. Prints what changed in the installation folder and writes
 the same to <demo>/summary.txt. Everything it starts is ended before it returns.
 
-  demo_run.py DEMO_DIR [--manual]
+  demo_run.py DEMO_DIR [--prefix WINEPREFIX] [--program TEXT] [--manual]
+
+The Wine loader is VORLANE_WINE (the one of the build's word size); VORLANE_TIME_SCALE
+multiplies every wait (under emulation each start takes about a minute).
 """
 import argparse
 import os
@@ -19,6 +22,16 @@ import release_kit as kit  # noqa: E402
 import window_driver as wd  # noqa: E402
 
 BOT_FILES = ("Vorlane.runs", "Vorlane.stop")  # the test bot's own log and stop request
+WINE = os.environ.get("VORLANE_WINE", "/usr/lib/wine/wine")
+SCALE = int(os.environ.get("VORLANE_TIME_SCALE", "1"))
+# The demo's own limit (VORLANE_DEMO_RUN_LIMIT s): no start of Wine outlives it, so a run that is
+# too slow ends with everything it started ended, before demo.sh's outer bound.
+DEADLINE = time.monotonic() + float(os.environ.get("VORLANE_DEMO_RUN_LIMIT", "1e9"))
+
+
+def bounded(seconds):
+    """`seconds`, or what is left before the demo's limit when that is less (at least 1)."""
+    return max(1, int(min(seconds, DEADLINE - time.monotonic())))
 
 
 class Display:
@@ -69,7 +82,12 @@ class Watcher:
                               timeout=30).stdout
 
     def find_window(self):
-        found = self.xdotool("search", "--name", "^%s$" % wd.WINDOW_TITLE).split()
+        # A search can stall while Wine holds the X server (at a first start, and often under
+        # emulation): one that takes too long counts as nothing found, and the loop asks again.
+        try:
+            found = self.xdotool("search", "--name", "^%s$" % wd.WINDOW_TITLE).split()
+        except subprocess.TimeoutExpired:
+            return None
         return found[0] if found else None
 
     def grab(self, window):
@@ -135,15 +153,15 @@ def manifest_files(path):
 
 
 class Demo:
-    def __init__(self, demo, manual):
+    def __init__(self, demo, manual, prefix, program):
         self.demo = demo
         self.manual = manual
         self.install = os.path.join(demo, "install")
         self.shots = os.path.join(demo, "screenshots")
         os.makedirs(self.shots, exist_ok=True)
-        self.env = dict(os.environ, WINEPREFIX=os.path.join(demo, "wineprefix"), WINEDEBUG="-all",
+        self.env = dict(os.environ, WINEPREFIX=prefix or os.path.join(demo, "wineprefix"), WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.lines = []
+        self.lines = ["Program: " + program] if program else []
 
     def say(self, text=""):
         print(text, flush=True)
@@ -156,17 +174,24 @@ class Demo:
 
     def prepare_prefix(self):
         if not os.path.isfile(os.path.join(self.env["WINEPREFIX"], "system.reg")):
-            print("demo: making the Wine prefix (once, about half a minute)", flush=True)
-            self.wine("wineboot", "-i", timeout=300)
+            print("demo: making the Wine prefix (once, about half a minute%s)"
+                  % (", several minutes under emulation" if SCALE > 1 else ""), flush=True)
+            self.wine(WINE, "wineboot", "-i", timeout=bounded(300 * SCALE))
+            # Until the prefix's set-up has ended: under emulation it goes on well after
+            # wineboot returns, and an updater started meanwhile waits behind it.
+            self.wine("wineserver", "-w", timeout=bounded(300 * SCALE))
         # One wineserver for the demo, started here, inside the namespace.
         self.wine("wineserver", "-p", timeout=30)
 
     def run_updater(self, label, finished_name):
         """One start of the updater; returns (exit code, phases seen, staged updater digest)."""
-        args = ["wine", os.path.join(self.install, "VorlanePatcher.exe")] + ([] if self.manual else ["--auto"])
-        limit = 900 if self.manual else 300
+        args = [WINE, os.path.join(self.install, "VorlanePatcher.exe")] + ([] if self.manual else ["--auto"])
+        limit = bounded((900 if self.manual else 300) * SCALE)
+        # Wine's own messages (with WINEDEBUG=-all only those of a start that fails) are kept, to
+        # name the cause when no window showed.
+        errors = open(os.path.join(self.demo, "%s-wine.log" % label), "w+", errors="replace")
         proc = subprocess.Popen(["timeout", "--kill-after=10", str(limit), *args], env=self.env, cwd=self.install,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+                                stdout=subprocess.DEVNULL, stderr=errors, start_new_session=True)
         proc.started = time.monotonic()
         print("%s: %s%s" % (label, "VorlanePatcher.exe", "" if self.manual else " --auto"), flush=True)
         if self.manual:
@@ -190,19 +215,37 @@ class Demo:
             os.killpg(proc.pid, 9)
             code = proc.wait(timeout=10)
         spot_staged()
+        if not seen:
+            self.say("%s: no window was seen; exit code %d%s; %s" % (
+                label, code, " (out of time)" if code in (124, 137) else "", self.start_failure(errors)))
+        errors.close()
         return code, seen, staged.get("digest")
+
+    def start_failure(self, errors):
+        """Why Wine did not show the program: the loader's own message when it cannot be
+        started at all (the kernel's "Exec format error" where 32-bit code does not run; sh
+        gives it plainly, where the exec of `timeout` falls back to reading the file as a
+        script), else the last lines Wine wrote."""
+        probe = subprocess.run(["sh", "-c", 'exec "$0" --version', WINE], env=self.env, capture_output=True,
+                               text=True, errors="replace", timeout=60 * SCALE)
+        if probe.returncode != 0:
+            return "Wine's loader cannot start: " + (probe.stderr.strip() or "exit status %d" % probe.returncode)
+        errors.seek(0)
+        said = [line.strip() for line in errors.read().splitlines() if line.strip().isprintable()]
+        return "Wine said: " + (" / ".join(said[-3:]) if said else "nothing")
 
     def stop_bot(self, starts_before, wait=None):
         """Lets a launched bot start (and swap), then stops it. Returns its start line, or
         None when no bot started within `wait` s (a user may close without launching it)."""
-        wait = wait or (5 if self.manual else 30)
+        wait = wait or (5 if self.manual else 30 * SCALE)
         started = wd.wait_for(lambda: len([r for r in runs(self.install) if r.startswith("start")]) > starts_before,
                               wait)
         if not started:
             return None
         start_line = [r for r in runs(self.install) if r.startswith("start")][-1]
         kit.write_file(self.install, "Vorlane.stop", "")
-        if wd.wait_for(lambda: len([r for r in runs(self.install) if r.startswith("stop")]) > starts_before, 30):
+        if wd.wait_for(lambda: len([r for r in runs(self.install) if r.startswith("stop")]) > starts_before,
+                       30 * SCALE):
             os.remove(os.path.join(self.install, "Vorlane.stop"))
         return start_line
 
@@ -228,6 +271,7 @@ class Demo:
         with open(os.path.join(self.demo, "changes.txt"), "w") as f:
             for name in sorted(set(before) | set(after)):
                 f.write("%s\t%s\t%s\n" % (name, before.get(name, "-"), after.get(name, "-")))
+        return not differs
 
     def run(self):
         display = Display(self.env, self.manual)
@@ -243,15 +287,16 @@ class Demo:
             if not bot and os.path.isfile(os.path.join(self.install, "VorlanePatcher.new.exe")):
                 # Closed without launching the bot: its next start, which swaps the updater in.
                 print("The bot was not launched; starting it as its next start would.", flush=True)
-                started = subprocess.Popen(["timeout", "--kill-after=10", "60", "wine",
+                started = subprocess.Popen(["timeout", "--kill-after=10", str(60 * SCALE), WINE,
                                             os.path.join(self.install, "Vorlane.exe")], env=self.env,
                                            cwd=self.install, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                bot = self.stop_bot(0, wait=30)
+                bot = self.stop_bot(0, wait=30 * SCALE)
                 launcher = "The demo started the bot"
-                started.wait(timeout=80)
+                started.wait(timeout=80 * SCALE)
             after = digests(self.install)
             self.say()
-            self.report_changes(before, after, release)
+            installed = self.report_changes(before, after, release)
+            same = False
             if staged:
                 same = staged == release.get("VorlanePatcher.exe", ("",))[0]
                 self.say("VorlanePatcher.new.exe was staged (%s..., %s the release's VorlanePatcher.exe)"
@@ -269,15 +314,18 @@ class Demo:
             starts = len([r for r in runs(self.install) if r.startswith("start")])
             code2, seen2, _ = self.run_updater("run2", "UpToDate")
             self.stop_bot(starts)
+            unchanged = digests(self.install) == after
             self.say("Second run: exit code %d; phases seen: %s; %s" % (
-                code2, ", ".join(n for n, _ in seen2) or "none",
-                "no file changed" if digests(self.install) == after else "FILES CHANGED"))
+                code2, ", ".join(n for n, _ in seen2) or "none", "no file changed" if unchanged else "FILES CHANGED"))
             self.say()
             self.say("Screenshots in %s:" % self.shots)
             for _, path in seen + seen2:
                 self.say("  " + os.path.basename(path))
+            # The whole road, not only the phases: the release's files, the staged updater and
+            # the bot's start (a manual run may close without launching it).
             ok = (code == 0 and code2 == 0 and any(n == "Updated" for n, _ in seen)
-                  and any(n == "UpToDate" for n, _ in seen2))
+                  and any(n == "UpToDate" for n, _ in seen2) and installed and same and unchanged
+                  and (bot is not None or self.manual))
             return 0 if ok else 1
         finally:
             self.wine("wineserver", "-k", timeout=30)
@@ -291,9 +339,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("demo")
     parser.add_argument("--manual", action="store_true")
+    parser.add_argument("--prefix")
+    parser.add_argument("--program")
     args = parser.parse_args()
     try:
-        return Demo(os.path.abspath(args.demo), args.manual).run()
+        return Demo(os.path.abspath(args.demo), args.manual, args.prefix, args.program).run()
     except RuntimeError as problem:
         print("demo: %s" % problem, file=sys.stderr)
         return 2

@@ -18,7 +18,9 @@ const UINT kTerminatedExitCode = 1;
 const DWORD kTerminationWaitMs = 5000;
 const DWORD kLongestPath = 32768;
 
-static_assert(sizeof(PROCESSENTRY32) == 296, "the ANSI Tool Help entry");
+// The ANSI Tool Help entry: its ULONG_PTR field and alignment make it 8 bytes longer in a
+// 64-bit build.
+static_assert(sizeof(PROCESSENTRY32) == (sizeof(void*) == 8 ? 304 : 296), "the ANSI Tool Help entry");
 static_assert(kBotAccess == 0x00101001, "terminate, limited query, synchronize");
 
 // Terminates the process when it runs the bot's executable; true when it did.

@@ -1,5 +1,5 @@
-"""Checks the built VorlanePatcher.exe from the outside: a 32-bit GUI program that imports
-only system DLLs, with icon group 101 (16 to 256 px at 32 bits), version 1.0.56 and the
+"""Checks the built VorlanePatcher.exe from the outside, without Wine: a 32-bit GUI program
+(x86-64 in the 64-bit build) that imports only system DLLs and carries its Polish texts, with icon group 101 (16 to 256 px at 32 bits), version 1.0.56 and the
 asInvoker manifest in its resources, and an icon that its script draws again (the same sizes
 and, decoded, the same pixels: the encoder's bytes may change from one ImageMagick release to the
 next, the drawing may not)."""
@@ -16,6 +16,11 @@ import xml.etree.ElementTree as ET
 BUILD = os.environ.get("VORLANE_BUILD_DIR", "")
 SOURCE = os.environ.get("VORLANE_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 EXE = os.path.join(BUILD, "bin", "VorlanePatcher.exe")
+WIN64 = os.environ.get("WINEARCH") == "win64"  # set by the 64-bit build
+# Texts the window shows, as the program must carry them (plain ASCII, doubled blanks kept).
+# Only texts the compiler keeps as data: a short one may be built from immediate operands.
+KEY_TEXTS = ["Aktualizacja nie powiodla sie", "Twoja wersja:  %s        Najnowsza:  %s",
+             "Sprawdzam najnowsza wersje..."]
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 # DLLs every Windows install has; anything else (libstdc++-6.dll, libwinpthread-1.dll, ...)
@@ -44,8 +49,10 @@ class PeFile:
         for i in range(sections):
             name, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", data, opt + optional_size + 40 * i)
             self.sections.append((name.rstrip(b"\0"), vaddr, max(vsize, rawsize), rawptr))
-        # Data directory 2 is the resource table (PE32 optional header: directories at 96).
-        self.rsrc_rva = struct.unpack_from("<I", data, opt + 96 + 8 * 2)[0]
+        # Data directory 2 is the resource table (directories at 96 in a PE32 optional header,
+        # at 112 in a PE32+ one).
+        directories = opt + (112 if self.magic == 0x20B else 96)
+        self.rsrc_rva = struct.unpack_from("<I", data, directories + 8 * 2)[0]
 
     def offset(self, rva):
         for _, vaddr, size, rawptr in self.sections:
@@ -184,14 +191,23 @@ class ExecutableTest(unittest.TestCase):
         cls.res = cls.pe.resources()
 
     def test_32_bit_gui_program_importing_system_dlls_only(self):
-        self.assertEqual(self.pe.machine, 0x14C, "i386")
-        self.assertEqual(self.pe.magic, 0x10B, "PE32")
+        if WIN64:
+            self.assertEqual((self.pe.machine, self.pe.magic), (0x8664, 0x20B), "x86-64, PE32+")
+        else:
+            self.assertEqual(self.pe.machine, 0x14C, "i386")
+            self.assertEqual(self.pe.magic, 0x10B, "PE32")
         self.assertEqual(self.pe.subsystem, 2, "Windows GUI")
         dump = subprocess.run(["objdump", "-p", EXE], capture_output=True, text=True, timeout=60, check=True).stdout
         imports = {line.split(":", 1)[1].strip().lower() for line in dump.splitlines() if "DLL Name:" in line}
         self.assertIn("kernel32.dll", imports)
         self.assertIn("shell32.dll", imports)
         self.assertEqual(imports - SYSTEM_DLLS, set(), "imports outside the system DLLs")
+
+    def test_carries_the_window_texts(self):
+        with open(EXE, "rb") as f:
+            data = f.read()
+        missing = [text for text in KEY_TEXTS if text.encode("ascii") not in data]
+        self.assertEqual(missing, [])
 
     def test_icon_group_101_has_six_sizes_at_32_bits(self):
         group = self.res.get((RT_GROUP_ICON, 101))

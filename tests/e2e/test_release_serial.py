@@ -20,6 +20,8 @@ RECORDS = "serial=1800000000\nexpires=2099-01-01T00:00:00Z\n"
 def build_older_updater():
     """VorlanePatcher.exe of OLDER_COMMIT, built once into the build tree. (path, None) or
     (None, why it cannot be had)."""
+    if os.environ.get("WINEARCH") == "win64":
+        return None, "the updater of %s is a 32-bit program, which this build's 64-bit Wine does not run" % OLDER_COMMIT
     if subprocess.run(["git", "-C", wd.SOURCE, "cat-file", "-e", OLDER_COMMIT + "^{commit}"],
                       capture_output=True, timeout=30).returncode != 0:
         return None, "the clone does not hold commit %s (shallow or exported)" % OLDER_COMMIT

@@ -17,6 +17,8 @@ import time
 BUILD = os.environ.get("VORLANE_BUILD_DIR", "")
 SOURCE = os.environ.get("VORLANE_SOURCE_DIR", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BASE_PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+# The Wine loader of the build's word size, named by the build (never /usr/bin/wine's choice).
+WINE = os.environ.get("VORLANE_WINE", "/usr/lib/wine/wine")
 PATCHER = os.path.join(BUILD, "bin", "VorlanePatcher.exe")
 BOT = os.path.join(BUILD, "tests", "bot", "Vorlane.exe")
 NEXT_BOT = os.path.join(BUILD, "tests", "bot-2.6.0.1", "Vorlane.exe")
@@ -188,7 +190,7 @@ class Session:
         return path
 
     def start(self, exe, *args, timeout=300):
-        proc = subprocess.Popen(["timeout", "--kill-after=10", str(timeout), "wine", exe, *args], env=self.env,
+        proc = subprocess.Popen(["timeout", "--kill-after=10", str(timeout), WINE, exe, *args], env=self.env,
                                 cwd=self.work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                 start_new_session=True)
         proc.started = time.monotonic()
@@ -293,13 +295,10 @@ class Session:
 
 
 def ensure_base_prefix():
-    """Makes the build's Wine prefix once (under a lock shared with scripts/wine-run.sh)."""
-    os.makedirs(os.path.dirname(BASE_PREFIX), exist_ok=True)
-    script = ('exec 9>"$WINEPREFIX.lock"; flock 9; '
-              'if [ ! -f "$WINEPREFIX/system.reg" ]; then timeout 300 wineboot -i >/dev/null 2>&1 || true; '
-              'timeout 60 wineserver -w || true; fi')
-    env = dict(os.environ, WINEPREFIX=BASE_PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    subprocess.run(["bash", "-c", script], env=env, timeout=400, check=True)
+    """Makes the build's Wine prefix once (scripts/wine-run.sh, under its lock)."""
+    env = dict(os.environ, WINEPREFIX=BASE_PREFIX)
+    subprocess.run(["bash", os.path.join(SOURCE, "scripts", "wine-run.sh"), "--make-prefix"], env=env, timeout=400,
+                   check=True)
 
 
 def wait_exit(proc, timeout):

@@ -3,7 +3,11 @@
 # apt-get, dpkg and dpkg-query first on PATH (no network, nothing installed): what is already
 # there is not installed again, a failing `apt-get update` is retried and then passed over, an
 # install the lists cannot resolve is tried once more from the base release, and a failure of
-# both stops the set-up with the packages and apt's reason.
+# both stops the set-up with the packages and apt's reason. And the machine decision
+# (scripts/machine.sh) from stand-ins for the kernel's boot log, Wine's 32-bit loader and
+# binfmt_misc: a kernel without 32-bit code gets no i386 architecture and no wine32:i386 but
+# qemu-i386 registered; a kernel with it gets them and nothing registered, even when a
+# developer pretends otherwise with VORLANE_MACHINE=64only.
 set -euo pipefail
 bootstrap="$(cd "$(dirname "$0")/../.." && pwd)/scripts/bootstrap.sh"
 fake=$(mktemp -d)
@@ -18,9 +22,18 @@ grep -qxF -- "$last" "$FAKE/missing" 2>/dev/null || printf 'install ok installed
 SH
 cat >"$fake/bin/dpkg" <<'SH'
 #!/bin/sh
-[ "$1" = --print-foreign-architectures ] && echo i386
+[ "$1" = --print-foreign-architectures ] && cat "$FAKE/foreign"
+[ "$1" = --add-architecture ] && echo "dpkg $*" >>"$FAKE/calls"
 exit 0
 SH
+# The kernel's boot log, and Wine's 32-bit loader: one that starts, or an i386-looking file the
+# kernel refuses ("Exec format error", as on a kernel without 32-bit code).
+printf '#!/bin/sh\ncat "$FAKE/dmesg"\n' >"$fake/bin/dmesg"
+printf '#!/bin/sh\necho wine-8.0\n' >"$fake/loader-runs"
+printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\231\231' >"$fake/loader-refused"
+# No private binfmt_misc here: what is registered machine-wide is what the bootstrap wrote.
+printf '#!/bin/sh\nexit 1\n' >"$fake/bin/unshare"
+mkdir "$fake/binfmt"
 # apt-get: "update" fails while $fake/update-failures counts down; "install" behaves as
 # $fake/install says: ok, base-only (resolves only with -t bookworm) or broken.
 cat >"$fake/bin/apt-get" <<'SH'
@@ -47,29 +60,40 @@ exit 0
 SH
 printf '#!/bin/sh\nexec "$@"\n' >"$fake/bin/sudo"
 printf '#!/bin/sh\nexit 1\n' >"$fake/bin/systemctl"
-chmod +x "$fake/bin/"*
+chmod +x "$fake/bin/"* "$fake/loader-"*
 printf 'ID=debian\nVERSION_CODENAME=bookworm\n' >"$fake/os-release"
 
 failures=0
-# scenario NAME MISSING UPDATE_FAILURES INSTALL: runs the bootstrap; leaves rc, calls, err.
+# scenario NAME MISSING UPDATE_FAILURES INSTALL [VAR=VALUE...]: runs the bootstrap on a
+# kernel with 32-bit code and i386 enabled, unless the variables say otherwise (BOOT_LOG,
+# LOADER=refused, FOREIGN=, VORLANE_MACHINE); leaves rc, calls, err, registered.
 scenario() {
     name=$1
     printf '%s\n' $2 >"$fake/missing"
     echo "$3" >"$fake/update-failures"
     echo "$4" >"$fake/install"
+    local BOOT_LOG="" LOADER=runs FOREIGN=i386 VORLANE_MACHINE=""
+    shift 4
+    [ $# -eq 0 ] || local "$@"
+    echo "$BOOT_LOG" >"$fake/dmesg"
+    echo "$FOREIGN" >"$fake/foreign"
     : >"$fake/calls"
+    : >"$fake/binfmt/register"
     set +e
     FAKE=$fake PATH="$fake/bin:$PATH" VORLANE_APT_RETRY_PAUSE=0 VORLANE_OS_RELEASE="$fake/os-release" \
+        VORLANE_WINE32_LOADER="$fake/loader-$LOADER" VORLANE_BINFMT_DIR="$fake/binfmt" \
+        VORLANE_QEMU_I386=/usr/bin/qemu-i386-static VORLANE_MACHINE="$VORLANE_MACHINE" VORLANE_MACHINE_REASON="" \
         bash "$bootstrap" 2>"$fake/err" >/dev/null
     rc=$?
     set -e
     calls=$(cat "$fake/calls")
     err=$(cat "$fake/err")
+    registered=$(cat "$fake/binfmt/register")
 }
 expect() {
     if ! eval "$1"; then
         echo "FAIL [$name]: $1" >&2
-        printf '  rc=%s\n  calls:\n%s\n  stderr:\n%s\n' "$rc" "$calls" "$err" >&2
+        printf '  rc=%s\n  calls:\n%s\n  stderr:\n%s\n  registered: %s\n' "$rc" "$calls" "$err" "$registered" >&2
         failures=$((failures + 1))
     fi
 }
@@ -93,6 +117,30 @@ expect '[ $rc -ne 0 ]'
 expect '[ "$(grep -c "^install" <<<"$calls")" -eq 2 ]'
 expect 'grep -q "could not install: wine32:i386 xvfb" <<<"$err"'
 expect 'grep -q "libwine:i386 (= 8.0~repack-4)" <<<"$err"'
+
+off="[    0.412345] IA-32 emulation off: the host runs 64-bit user code only (i386 execve returns ENOEXEC)"
+scenario "fresh machine, kernel without 32-bit code" "wine32:i386 nginx qemu-user-static" 0 ok BOOT_LOG="$off" FOREIGN=
+expect '[ $rc -eq 0 ]'
+expect '[ "$calls" = "$(printf "update -q\ninstall -y -q qemu-user-static nginx")" ]'
+expect 'grep -q "^machine: runs 64-bit code only.*boot log says \"IA-32 emulation off" <<<"$err"'
+expect 'grep -q "registering qemu-i386" <<<"$err"'
+expect '[[ $registered == ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01"*":/usr/bin/qemu-i386-static:F" ]]'
+
+scenario "boot log silent, the 32-bit loader refused" "" 0 ok LOADER=refused FOREIGN=
+expect '[ $rc -eq 0 ] && [ -z "$calls" ]'
+expect 'grep -q "could not be started: .*Exec format error" <<<"$err"'
+expect '[ -n "$registered" ]'
+
+scenario "fresh machine, kernel with 32-bit code" "wine32:i386" 0 ok FOREIGN=
+expect '[ $rc -eq 0 ]'
+expect '[ "$calls" = "$(printf "dpkg --add-architecture i386\nupdate -q\ninstall -y -q wine32:i386")" ]'
+expect 'grep -q "^machine: runs 32-bit code" <<<"$err"'
+expect '[ -z "$registered" ]'
+
+scenario "a developer pretends no 32-bit code" "" 0 ok VORLANE_MACHINE=64only
+expect '[ $rc -eq 0 ] && [ -z "$calls" ]'
+expect 'grep -q "VORLANE_MACHINE=64only is set" <<<"$err"'
+expect '[ -z "$registered" ]'
 
 if [ "$failures" -ne 0 ]; then
     echo "bootstrap_test: $failures check(s) failed" >&2

@@ -112,14 +112,7 @@ if [ "$inside" = 0 ]; then
         [ -n "$slot" ] || { echo "with-update-server.sh: no free Wine prefix slot" >&2; exit 1; }
         if [ ! -f "$slot/system.reg" ]; then
             rm -rf "$slot" "$slot.tmp"
-            (
-                flock 7
-                if [ ! -f "$base/system.reg" ]; then
-                    mkdir -p "$(dirname "$base")"
-                    WINEPREFIX=$base timeout 300 wineboot -i >/dev/null 2>&1 || true
-                    WINEPREFIX=$base timeout 60 wineserver -w || true
-                fi
-            ) 7>"$base.lock"
+            WINEPREFIX=$base bash "$source_dir/scripts/wine-run.sh" --make-prefix
             cp -a "$base" "$slot.tmp"
             mv "$slot.tmp" "$slot"
         fi

@@ -15,4 +15,4 @@ rm -rf "$work"
 mkdir -p "$work/root" "$work/files"
 # Stalls are closed by the server after 20 s at the latest; the whole run is bounded too.
 exec bash "$here/../netns/with-update-server.sh" --state "$work/server" --stall-limit 20 "$work/root" -- \
-    timeout --kill-after=10 "${WINNET_TIMEOUT:-900}" wine "$exe" "$@"
+    timeout --kill-after=10 "${WINNET_TIMEOUT:-900}" "${VORLANE_WINE:-/usr/lib/wine/wine}" "$exe" "$@"

@@ -1,0 +1,159 @@
+# shellcheck shell=bash
+# Which Windows programs this machine can run, decided once from a real probe and shared by
+# scripts/bootstrap.sh, scripts/test.sh, scripts/demo.sh and bench/run. Sourced, not run.
+#
+# Some kernels run 64-bit Linux code only: there Wine's 32-bit loader fails with "Exec format
+# error", so the shipped 32-bit VorlanePatcher.exe cannot start natively, while Wine's 64-bit
+# loader and the win64 build work. machine_decide sets and exports:
+#   VORLANE_MACHINE         32bit (the kernel runs 32-bit code) or 64only
+#   VORLANE_MACHINE_REASON  what the probe saw
+#   VORLANE_MACHINE_SOURCE  probe, or override (VORLANE_MACHINE was set by hand)
+#   VORLANE_I386_RUN        how a 32-bit program runs here: native, emulated (qemu-i386 through
+#                           binfmt_misc, machine-wide or in a private instance) or none
+# and prints the decision in one line on standard error. A parent script's decision is
+# inherited (exported), so a run probes once.
+#
+# VORLANE_MACHINE=64only (or 32bit) set by a developer skips the probe: on a machine that runs
+# 32-bit code, VORLANE_MACHINE=64only takes the route of a 64-bit-only kernel (win64 suite,
+# the 32-bit program only under emulation).
+#
+# The probe: exec a 32-bit program through sh (bash would run a file it cannot exec as a
+# script): Wine's 32-bit loader when it is installed, else a 96-byte static i386 program that
+# exits with 42 (before the bootstrap has installed anything). Once qemu is registered for
+# i386 such a program starts on any kernel, so the kernel's boot log is asked first: it says
+# "IA-32 emulation off" where 32-bit code is switched off.
+
+machine_loader32=${VORLANE_WINE32_LOADER:-/usr/lib/wine/wine}
+machine_binfmt=${VORLANE_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}
+machine_qemu=${VORLANE_QEMU_I386:-/usr/bin/qemu-i386-static}
+# The qemu-i386 entry as qemu's own binfmt script writes it: i386 ELF executables and shared
+# objects; F opens the interpreter now, so it also serves other mount namespaces.
+machine_qemu_entry=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$machine_qemu"':F'
+# Wine under qemu-i386 needs its guest address space reserved up front, else it stops with
+# "failed to map the shared user data".
+machine_qemu_env=(QEMU_RESERVED_VA=0xf0000000)
+
+# machine_kernel_log: the kernel's boot messages, where they can be read.
+machine_kernel_log() {
+    dmesg 2>/dev/null || journalctl -k -b -q --no-pager 2>/dev/null || true
+}
+
+# machine_exec32: runs one 32-bit program; prints which and, when it failed, why; returns 0
+# when it ran.
+machine_exec32() {
+    local dir out rc
+    if [ -x "$machine_loader32" ]; then
+        out=$(sh -c 'exec "$0" --version' "$machine_loader32" 2>&1) && { echo "$machine_loader32 --version"; return 0; }
+        echo "$machine_loader32 --version: ${out:-exit status $?}"
+        return 1
+    fi
+    dir=$(mktemp -d)
+    printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\273\052\000\000\000\270\001\000\000\000\315\200' >"$dir/exit42"
+    chmod +x "$dir/exit42"
+    out=$(sh -c 'exec "$0"' "$dir/exit42" 2>&1)
+    rc=$?
+    rm -rf "$dir"
+    [ "$rc" -eq 42 ] && { echo "a static i386 program"; return 0; }
+    echo "a static i386 program: ${out:-exit status $rc}"
+    return 1
+}
+
+# machine_qemu_registered: qemu (or another handler) is registered machine-wide for i386.
+machine_qemu_registered() {
+    local entry
+    for entry in "$machine_binfmt"/*; do
+        [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null &&
+            grep -q '^magic 7f454c46010101' "$entry" 2>/dev/null && grep -q '02000300$' "$entry" && return 0
+    done
+    return 1
+}
+
+# machine_private_binfmt_works: this kernel lets a user namespace mount a binfmt_misc of its
+# own (Linux 6.7 and later), so qemu can serve 32-bit programs there and nowhere else.
+machine_private_binfmt_works() {
+    [ -x "$machine_qemu" ] && command -v unshare >/dev/null &&
+        unshare --user --map-root-user --mount sh -c \
+            "mount -t binfmt_misc binfmt_misc $machine_binfmt" >/dev/null 2>&1
+}
+
+machine_decide() {
+    local seen inherited=${VORLANE_MACHINE_REASON:+yes}
+    case "${VORLANE_MACHINE:-}/$inherited" in
+    32bit/yes | 64only/yes) ;;  # decided by the script that started this one
+    32bit/ | 64only/)
+        VORLANE_MACHINE_SOURCE=override
+        VORLANE_MACHINE_REASON="VORLANE_MACHINE=$VORLANE_MACHINE is set (no probe)" ;;
+    /*)
+        VORLANE_MACHINE_SOURCE=probe
+        if seen=$(machine_kernel_log | grep -m1 'IA-32 emulation off'); then
+            VORLANE_MACHINE=64only
+            VORLANE_MACHINE_REASON="the kernel's boot log says \"${seen#\[*\] }\""
+        elif seen=$(machine_exec32); then
+            VORLANE_MACHINE=32bit
+            VORLANE_MACHINE_REASON="$seen ran"
+            if machine_qemu_registered; then
+                VORLANE_MACHINE_REASON+=" (qemu is registered for i386, but the boot log has no \"IA-32 emulation off\")"
+            fi
+        else
+            VORLANE_MACHINE=64only
+            VORLANE_MACHINE_REASON="a 32-bit program could not be started: $seen"
+        fi ;;
+    *)
+        echo "machine: VORLANE_MACHINE must be 32bit or 64only, not '$VORLANE_MACHINE'" >&2
+        return 2 ;;
+    esac
+    # Asked every time: the bootstrap may have installed and registered qemu meanwhile.
+    if [ "$VORLANE_MACHINE" = 32bit ]; then
+        VORLANE_I386_RUN=native
+    elif machine_qemu_registered || machine_private_binfmt_works; then
+        VORLANE_I386_RUN=emulated
+    else
+        VORLANE_I386_RUN=none
+    fi
+    export VORLANE_MACHINE VORLANE_MACHINE_REASON VORLANE_MACHINE_SOURCE VORLANE_I386_RUN
+    [ -n "$inherited" ] || echo "machine: $(machine_describe) - $VORLANE_MACHINE_REASON" >&2
+}
+
+# machine_describe: the decision in words.
+machine_describe() {
+    case "$VORLANE_MACHINE/$VORLANE_I386_RUN" in
+    32bit/*) echo "runs 32-bit code: the 32-bit program natively, and the 64-bit build" ;;
+    64only/emulated) echo "runs 64-bit code only: the 64-bit build, and the 32-bit program under emulation (qemu-i386)" ;;
+    *) echo "runs 64-bit code only: the 64-bit build; the 32-bit program cannot run here (no qemu-i386)" ;;
+    esac
+}
+
+# machine_run_emulated COMMAND...: runs COMMAND so that every 32-bit program it starts runs
+# under qemu-i386: directly where qemu is registered machine-wide, else in a user namespace
+# with a binfmt_misc of its own (the rest of the machine keeps running 32-bit code natively).
+machine_run_emulated() {
+    if machine_qemu_registered; then
+        env "${machine_qemu_env[@]}" "$@"
+        return
+    fi
+    # shellcheck disable=SC2016
+    env "${machine_qemu_env[@]}" unshare --user --map-root-user --mount -- bash -c '
+        mount -t binfmt_misc binfmt_misc "$0" && printf "%s" "$1" >"$0/register" || exit 125
+        shift
+        exec "$@"' "$machine_binfmt" "$machine_qemu_entry" "$@"
+}
+
+# machine_register_qemu: registers qemu-i386 machine-wide (for a kernel without 32-bit code;
+# needs root). The kernel decodes the \x escapes of the entry itself.
+machine_register_qemu() {
+    machine_qemu_registered && return 0
+    if [ ! -e "$machine_binfmt/register" ]; then
+        mount -t binfmt_misc binfmt_misc "$machine_binfmt" || return 1
+    fi
+    printf '%s' "$machine_qemu_entry" >"$machine_binfmt/register"
+}
+
+# Run rather than sourced (under sudo, which cannot call a function):
+#   bash scripts/machine.sh register-qemu      bash scripts/machine.sh run-emulated COMMAND...
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    case "${1:-}" in
+    register-qemu) machine_register_qemu ;;
+    run-emulated) shift; machine_run_emulated "$@" ;;
+    *) echo "usage: machine.sh register-qemu | run-emulated COMMAND..." >&2; exit 2 ;;
+    esac
+fi
