@@ -25,7 +25,8 @@ const std::string& DevKeyPem() {
 
 bool IsKnownMessage(const std::string& error) {
     return error == "manifest bez podpisu" || error == "podpis manifestu sie nie zgadza" ||
-           error == kErrUnknownFormat || error == kErrEmptyManifest;
+           error == kErrUnknownFormat || error == kErrEmptyManifest || error == kErrBadSerial ||
+           error == kErrBadExpires;
 }
 
 }  // namespace
