@@ -11,8 +11,9 @@
 #
 # What Wine needs depends on the machine (scripts/machine.sh): where the kernel runs 32-bit
 # code, the i386 architecture and Wine's 32-bit loader (wine32:i386) for the program we ship;
-# where it runs 64-bit code only, neither (they could not run), but qemu-user-static, which the
-# bootstrap then registers for i386 programs so that the 32-bit program runs under emulation.
+# where it runs 64-bit code only, neither (they could not run), but qemu-i386, which the
+# bootstrap then registers for i386 programs so that the 32-bit program runs under emulation
+# (see install_next_qemu for which qemu-i386).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=scripts/machine.sh
@@ -34,6 +35,7 @@ packages=(
 update_tries=${VORLANE_APT_UPDATE_TRIES:-3}
 retry_pause=${VORLANE_APT_RETRY_PAUSE:-20}
 os_release=${VORLANE_OS_RELEASE:-/etc/os-release}
+next_release=trixie
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
@@ -101,12 +103,53 @@ install_missing() {
     return 1
 }
 
-# register_qemu: on a kernel without 32-bit code, qemu-i386 registered machine-wide (once).
-# Never where the kernel runs 32-bit code, not even with VORLANE_MACHINE=64only: every 32-bit
-# program of the machine would then be emulated (a minute a start).
+# install_next_qemu: where 32-bit programs run under emulation, qemu-i386 from Debian's next
+# release. Debian 12's qemu-i386 (7.2) runs Wine's 32-bit loader, but now and then one of the
+# threads of Wine's services or of the updater dies under it ("Got unexpected trap -1",
+# "qemu: uncaught target signal 11"), and a start takes about a minute. The next release's
+# (10.0) ran the same whole update cleanly every time, a start in a few seconds, and it is
+# linked statically, so it runs here as it is. Its package is fetched with apt-get into an apt
+# state of its own (the machine's sources and package lists stay as they are; apt checks the
+# file against the archive's signed index), and only qemu-i386 is taken from it. If that cannot
+# be had, Debian 12's qemu-user-static (installed above) serves.
+install_next_qemu() {
+    [ "$VORLANE_MACHINE" = 64only ] && [ -z "${VORLANE_QEMU_I386:-}" ] && [ "$(base_release)" = bookworm ] || return 0
+    "$machine_qemu_next" --version 2>/dev/null | grep -q '^qemu-i386 version' && return 0
+    local dir mirror keyring=/usr/share/keyrings/debian-archive-keyring.gpg options=() deb
+    dir=$(mktemp -d)
+    mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial" "$dir/parts"
+    # The machine's own Debian mirror, as its sources name it.
+    mirror=$(apt-get -o Dir::State::Lists="$dir/lists" --print-uris update 2>/dev/null |
+        sed -nE "s|^'(.*)/dists/bookworm/InRelease'.*|\1|p" | head -n 1)
+    [ -f "$keyring" ] && options=("[signed-by=$keyring]")
+    echo "deb ${options[*]} ${mirror:-none} $next_release main" >"$dir/sources.list"
+    options=(-o Dir::Etc::SourceList="$dir/sources.list" -o Dir::Etc::SourceParts="$dir/parts"
+        -o Dir::State::Lists="$dir/lists" -o Dir::Cache="$dir/cache" -o APT::Sandbox::User=root
+        -o APT::Architectures="$(dpkg --print-architecture)" -q)
+    say "fetching qemu-i386 from Debian $next_release (qemu-user): Debian 12's crashes now and then under Wine"
+    if [ -n "$mirror" ] && "${sudo_cmd[@]}" apt-get "${options[@]}" update >"$dir/apt.log" 2>&1 &&
+        (cd "$dir" && "${sudo_cmd[@]}" apt-get "${options[@]}" download "qemu-user/$next_release") >>"$dir/apt.log" 2>&1 &&
+        deb=$(ls "$dir"/qemu-user_*.deb) &&
+        dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/qemu-i386 >"$dir/qemu-i386" &&
+        chmod +x "$dir/qemu-i386" && "$dir/qemu-i386" --version | grep -q '^qemu-i386 version' &&
+        "${sudo_cmd[@]}" install -D -m 0755 "$dir/qemu-i386" "$machine_qemu_next"; then
+        say "installed $("$machine_qemu_next" --version | head -n 1) as $machine_qemu_next"
+        machine_pick_qemu
+    else
+        grep -E '^(E|W): ' "$dir/apt.log" 2>/dev/null | head -n 3 >&2 || true
+        say "could not fetch qemu-i386 from Debian $next_release${mirror:+ ($mirror)}; Debian 12's qemu-i386-static serves instead (slower, and Wine crashes under it now and then)"
+    fi
+    "${sudo_cmd[@]}" rm -rf "$dir"
+}
+
+# register_qemu: on a kernel without 32-bit code, qemu-i386 registered machine-wide (once, or
+# again when an earlier bootstrap registered another qemu-i386). Never where the kernel runs
+# 32-bit code, not even with VORLANE_MACHINE=64only: every 32-bit program of the machine would
+# then be emulated.
 register_qemu() {
-    [ "${VORLANE_MACHINE_SOURCE:-}" = probe ] && [ "$VORLANE_MACHINE" = 64only ] && ! machine_qemu_registered || return 0
-    say "this kernel runs no 32-bit code: registering qemu-i386 for i386 programs in binfmt_misc, so that the 32-bit VorlanePatcher.exe runs under emulation (slowly: about a minute a start)"
+    [ "${VORLANE_MACHINE_SOURCE:-}" = probe ] && [ "$VORLANE_MACHINE" = 64only ] || return 0
+    ! machine_qemu_registered || machine_qemu_stale || return 0
+    say "this kernel runs no 32-bit code: registering qemu-i386 for i386 programs in binfmt_misc, so that the 32-bit VorlanePatcher.exe runs under emulation (slower than natively)"
     "${sudo_cmd[@]}" bash "$here/machine.sh" register-qemu || say "could not register qemu-i386; the 32-bit program will not run here"
 }
 
@@ -115,6 +158,7 @@ if [ "$VORLANE_MACHINE" = 32bit ] && ! dpkg --print-foreign-architectures | grep
     "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
 if [ ${#missing[@]} -eq 0 ]; then
+    install_next_qemu
     register_qemu
     exit 0
 fi
@@ -122,6 +166,7 @@ say "installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 update_lists
 install_missing "${missing[@]}" || exit 1
+install_next_qemu
 register_qemu
 # nginx starts itself when it is installed; the tests run their own instances.
 if [[ " ${missing[*]} " == *" nginx "* ]] && command -v systemctl >/dev/null &&

@@ -14,7 +14,7 @@
 #
 # Which program it runs follows the machine (scripts/machine.sh): the 32-bit VorlanePatcher.exe
 # that ships, natively where the kernel runs 32-bit code; where it runs 64-bit code only, the
-# 32-bit program under emulation (qemu-i386, about a minute a start) and, if that run does not
+# 32-bit program under emulation (qemu-i386, several times slower) and, if that run does not
 # end as expected within VORLANE_DEMO_LIMIT seconds (default 1200), the 64-bit build.
 # VORLANE_DEMO_PROGRAM=win32 or win64 runs that one and only it.
 set -euo pipefail
@@ -56,7 +56,7 @@ program_note() {
     if [ "$1" = win64 ]; then
         echo "the 64-bit build of VorlanePatcher.exe ($win64_tree) under Wine's 64-bit loader (not the program that ships)"
     elif [ "$VORLANE_I386_RUN" = emulated ]; then
-        echo "the 32-bit VorlanePatcher.exe that ships ($win32_tree) under emulation (qemu-i386: about a minute a start)"
+        echo "the 32-bit VorlanePatcher.exe that ships ($win32_tree) under emulation (qemu-i386: several times slower than natively)"
     else
         echo "the 32-bit VorlanePatcher.exe that ships ($win32_tree), natively"
     fi
@@ -80,7 +80,7 @@ tree=${program}_tree
 win=${!tree}
 echo "Program: $(program_note "$program")"
 echo "Everything the demo makes goes to $demo (the build trees aside)."
-# The Wine prefixes are kept from an earlier demo (one takes half a minute to make, far more
+# The Wine prefixes are kept from an earlier demo (one takes half a minute to make, longer
 # under emulation); the rest is new.
 if [ -d "$demo" ]; then
     find "$demo" -mindepth 1 -maxdepth 1 ! -name 'wineprefix*' -exec "${as_root[@]}" rm -rf {} +

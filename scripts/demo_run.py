@@ -8,7 +8,7 @@ the same to <demo>/summary.txt. Everything it starts is ended before it returns.
   demo_run.py DEMO_DIR [--prefix WINEPREFIX] [--program TEXT] [--manual]
 
 The Wine loader is VORLANE_WINE (the one of the build's word size); VORLANE_TIME_SCALE
-multiplies every wait (under emulation each start takes about a minute).
+multiplies every wait (under emulation every start is several times slower).
 """
 import argparse
 import os
@@ -175,7 +175,7 @@ class Demo:
     def prepare_prefix(self):
         if not os.path.isfile(os.path.join(self.env["WINEPREFIX"], "system.reg")):
             print("demo: making the Wine prefix (once, about half a minute%s)"
-                  % (", several minutes under emulation" if SCALE > 1 else ""), flush=True)
+                  % (", longer under emulation" if SCALE > 1 else ""), flush=True)
             self.wine(WINE, "wineboot", "-i", timeout=bounded(300 * SCALE))
             # Until the prefix's set-up has ended: under emulation it goes on well after
             # wineboot returns, and an updater started meanwhile waits behind it.

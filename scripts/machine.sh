@@ -25,10 +25,23 @@
 
 machine_loader32=${VORLANE_WINE32_LOADER:-/usr/lib/wine/wine}
 machine_binfmt=${VORLANE_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}
-machine_qemu=${VORLANE_QEMU_I386:-/usr/bin/qemu-i386-static}
-# The qemu-i386 entry as qemu's own binfmt script writes it: i386 ELF executables and shared
-# objects; F opens the interpreter now, so it also serves other mount namespaces.
-machine_qemu_entry=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$machine_qemu"':F'
+# machine_pick_qemu: the qemu-i386 that serves 32-bit programs (machine_qemu): the one named by
+# VORLANE_QEMU_I386, else the one the bootstrap installs from Debian's next release (see
+# scripts/bootstrap.sh), else Debian 12's; and its binfmt_misc entry (machine_qemu_entry) as
+# qemu's own binfmt script writes it: i386 ELF executables and shared objects; F opens the
+# interpreter now, so it also serves other mount namespaces.
+machine_qemu_next=${VORLANE_QEMU_NEXT:-/usr/local/lib/vorlane/qemu-i386}
+machine_pick_qemu() {
+    if [ -n "${VORLANE_QEMU_I386:-}" ]; then
+        machine_qemu=$VORLANE_QEMU_I386
+    elif [ -x "$machine_qemu_next" ]; then
+        machine_qemu=$machine_qemu_next
+    else
+        machine_qemu=/usr/bin/qemu-i386-static
+    fi
+    machine_qemu_entry=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$machine_qemu"':F'
+}
+machine_pick_qemu
 # Wine under qemu-i386 needs its guest address space reserved up front, else it stops with
 # "failed to map the shared user data".
 machine_qemu_env=(QEMU_RESERVED_VA=0xf0000000)
@@ -66,6 +79,13 @@ machine_qemu_registered() {
             grep -q '^magic 7f454c46010101' "$entry" 2>/dev/null && grep -q '02000300$' "$entry" && return 0
     done
     return 1
+}
+
+# machine_qemu_stale: our qemu-i386 entry is registered machine-wide for another qemu (an
+# earlier bootstrap's), so it is to be replaced by $machine_qemu.
+machine_qemu_stale() {
+    local own=$machine_binfmt/qemu-i386
+    [ -f "$own" ] && grep -qx enabled "$own" 2>/dev/null && ! grep -qx "interpreter $machine_qemu" "$own"
 }
 
 # machine_private_binfmt_works: this kernel lets a user namespace mount a binfmt_misc of its
@@ -141,6 +161,9 @@ machine_run_emulated() {
 # machine_register_qemu: registers qemu-i386 machine-wide (for a kernel without 32-bit code;
 # needs root). The kernel decodes the \x escapes of the entry itself.
 machine_register_qemu() {
+    if machine_qemu_stale; then
+        echo -1 >"$machine_binfmt/qemu-i386"  # removes the entry
+    fi
     machine_qemu_registered && return 0
     if [ ! -e "$machine_binfmt/register" ]; then
         mount -t binfmt_misc binfmt_misc "$machine_binfmt" || return 1

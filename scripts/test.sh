@@ -68,7 +68,7 @@ run_preset() {
 # run_emulated_update: the real 32-bit program's whole update and up-to-date second run
 # against nginx, under qemu-i386: the demo's run (scripts/demo.sh) in a folder of its own.
 run_emulated_update() {
-    echo "=== win32 under emulation: a whole update and a second run (a minute or more a start)"
+    echo "=== win32 under emulation: a whole update and a second run (several times slower than natively)"
     local log=$logdir/win32-emulated-update.log
     if VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_DIR=$PWD/build/test-emulated-update VORLANE_DEMO_LIMIT=2400 DISPLAY="" \
         bash scripts/demo.sh >"$log" 2>&1; then

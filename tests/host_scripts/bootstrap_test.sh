@@ -6,8 +6,10 @@
 # both stops the set-up with the packages and apt's reason. And the machine decision
 # (scripts/machine.sh) from stand-ins for the kernel's boot log, Wine's 32-bit loader and
 # binfmt_misc: a kernel without 32-bit code gets no i386 architecture and no wine32:i386 but
-# qemu-i386 registered; a kernel with it gets them and nothing registered, even when a
-# developer pretends otherwise with VORLANE_MACHINE=64only.
+# qemu-i386 registered (the next release's, fetched into an apt state of its own, else
+# Debian 12's; an earlier bootstrap's entry for another qemu is replaced); a kernel with it
+# gets them and nothing registered, even when a developer pretends otherwise with
+# VORLANE_MACHINE=64only.
 set -euo pipefail
 bootstrap="$(cd "$(dirname "$0")/../.." && pwd)/scripts/bootstrap.sh"
 fake=$(mktemp -d)
@@ -24,6 +26,7 @@ cat >"$fake/bin/dpkg" <<'SH'
 #!/bin/sh
 [ "$1" = --print-foreign-architectures ] && cat "$FAKE/foreign"
 [ "$1" = --add-architecture ] && echo "dpkg $*" >>"$FAKE/calls"
+[ "$1" = --print-architecture ] && echo amd64
 exit 0
 SH
 # The kernel's boot log, and Wine's 32-bit loader: one that starts, or an i386-looking file the
@@ -35,9 +38,25 @@ printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\231\231'
 printf '#!/bin/sh\nexit 1\n' >"$fake/bin/unshare"
 mkdir "$fake/binfmt"
 # apt-get: "update" fails while $fake/update-failures counts down; "install" behaves as
-# $fake/install says: ok, base-only (resolves only with -t bookworm) or broken.
+# $fake/install says: ok, base-only (resolves only with -t bookworm) or broken. Calls with
+# an apt state of their own (fetching the next release's qemu) go to $fake/private and
+# reach the next release's archive unless $fake/next-release says "unreachable".
 cat >"$fake/bin/apt-get" <<'SH'
 #!/bin/bash
+if [[ " $* " == *" Dir::State::Lists="* ]]; then
+    echo "$*" >>"$FAKE/private"
+    case " $* " in
+    *" --print-uris update "*) echo "'http://mirror/debian/dists/bookworm/InRelease' mirror_debian_dists_bookworm_InRelease 0" ;;
+    *" update "*) [ "$(cat "$FAKE/next-release")" = ok ] || { echo "E: Failed to fetch http://mirror/debian/dists/trixie/InRelease" >&2; exit 100; } ;;
+    *" download qemu-user/trixie "*)
+        mkdir -p pkg/DEBIAN pkg/usr/bin
+        printf 'Package: qemu-user\nVersion: 1:10.0.13\nArchitecture: amd64\nMaintainer: x <x@example.org>\nDescription: x\n' >pkg/DEBIAN/control
+        printf '#!/bin/sh\necho "qemu-i386 version 10.0.13"\n' >pkg/usr/bin/qemu-i386
+        chmod +x pkg/usr/bin/qemu-i386
+        dpkg-deb --root-owner-group --build pkg qemu-user_10.0.13_amd64.deb >/dev/null && rm -rf pkg ;;
+    esac
+    exit 0
+fi
 echo "$*" >>"$FAKE/calls"
 case " $* " in
 *" update "*)
@@ -66,27 +85,33 @@ printf 'ID=debian\nVERSION_CODENAME=bookworm\n' >"$fake/os-release"
 failures=0
 # scenario NAME MISSING UPDATE_FAILURES INSTALL [VAR=VALUE...]: runs the bootstrap on a
 # kernel with 32-bit code and i386 enabled, unless the variables say otherwise (BOOT_LOG,
-# LOADER=refused, FOREIGN=, VORLANE_MACHINE); leaves rc, calls, err, registered.
+# LOADER=refused, FOREIGN=, VORLANE_MACHINE, NEXT=unreachable, STALE=yes: an earlier
+# bootstrap registered Debian 12's qemu); leaves rc, calls, private, err, registered.
 scenario() {
     name=$1
     printf '%s\n' $2 >"$fake/missing"
     echo "$3" >"$fake/update-failures"
     echo "$4" >"$fake/install"
-    local BOOT_LOG="" LOADER=runs FOREIGN=i386 VORLANE_MACHINE=""
+    local BOOT_LOG="" LOADER=runs FOREIGN=i386 VORLANE_MACHINE="" NEXT=ok STALE=""
     shift 4
     [ $# -eq 0 ] || local "$@"
     echo "$BOOT_LOG" >"$fake/dmesg"
     echo "$FOREIGN" >"$fake/foreign"
+    echo "$NEXT" >"$fake/next-release"
     : >"$fake/calls"
+    : >"$fake/private"
     : >"$fake/binfmt/register"
+    rm -rf "$fake/next" "$fake/binfmt/qemu-i386"
+    [ -z "$STALE" ] || printf 'enabled\ninterpreter /usr/bin/qemu-i386-static\nflags: F\noffset 0\nmagic 7f454c4601010100000000000000000002000300\n' >"$fake/binfmt/qemu-i386"
     set +e
     FAKE=$fake PATH="$fake/bin:$PATH" VORLANE_APT_RETRY_PAUSE=0 VORLANE_OS_RELEASE="$fake/os-release" \
         VORLANE_WINE32_LOADER="$fake/loader-$LOADER" VORLANE_BINFMT_DIR="$fake/binfmt" \
-        VORLANE_QEMU_I386=/usr/bin/qemu-i386-static VORLANE_MACHINE="$VORLANE_MACHINE" VORLANE_MACHINE_REASON="" \
+        VORLANE_QEMU_I386="" VORLANE_QEMU_NEXT="$fake/next/qemu-i386" VORLANE_MACHINE="$VORLANE_MACHINE" VORLANE_MACHINE_REASON="" \
         bash "$bootstrap" 2>"$fake/err" >/dev/null
     rc=$?
     set -e
     calls=$(cat "$fake/calls")
+    private=$(cat "$fake/private")
     err=$(cat "$fake/err")
     registered=$(cat "$fake/binfmt/register")
 }
@@ -124,18 +149,27 @@ expect '[ $rc -eq 0 ]'
 expect '[ "$calls" = "$(printf "update -q\ninstall -y -q qemu-user-static nginx")" ]'
 expect 'grep -q "^machine: runs 64-bit code only.*boot log says \"IA-32 emulation off" <<<"$err"'
 expect 'grep -q "registering qemu-i386" <<<"$err"'
-expect '[[ $registered == ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01"*":/usr/bin/qemu-i386-static:F" ]]'
+expect 'grep -q " download qemu-user/trixie" <<<"$private"'
+expect '[ "$("$fake/next/qemu-i386" --version)" = "qemu-i386 version 10.0.13" ]'
+expect '[[ $registered == ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01"*":$fake/next/qemu-i386:F" ]]'
 
-scenario "boot log silent, the 32-bit loader refused" "" 0 ok LOADER=refused FOREIGN=
+scenario "boot log silent, the 32-bit loader refused, the next release out of reach" "" 0 ok LOADER=refused FOREIGN= NEXT=unreachable
 expect '[ $rc -eq 0 ] && [ -z "$calls" ]'
 expect 'grep -q "could not be started: .*Exec format error" <<<"$err"'
-expect '[ -n "$registered" ]'
+expect 'grep -q "could not fetch qemu-i386 from Debian trixie (http://mirror/debian)" <<<"$err"'
+expect '[ ! -e "$fake/next/qemu-i386" ]'
+expect '[[ $registered == *":/usr/bin/qemu-i386-static:F" ]]'
+
+scenario "an earlier bootstrap registered Debian 12's qemu" "" 0 ok BOOT_LOG="$off" FOREIGN= STALE=yes
+expect '[ $rc -eq 0 ]'
+expect '[ "$(cat "$fake/binfmt/qemu-i386")" = -1 ]'
+expect '[[ $registered == *":$fake/next/qemu-i386:F" ]]'
 
 scenario "fresh machine, kernel with 32-bit code" "wine32:i386" 0 ok FOREIGN=
 expect '[ $rc -eq 0 ]'
 expect '[ "$calls" = "$(printf "dpkg --add-architecture i386\nupdate -q\ninstall -y -q wine32:i386")" ]'
 expect 'grep -q "^machine: runs 32-bit code" <<<"$err"'
-expect '[ -z "$registered" ]'
+expect '[ -z "$registered" ] && [ -z "$private" ]'
 
 scenario "a developer pretends no 32-bit code" "" 0 ok VORLANE_MACHINE=64only
 expect '[ $rc -eq 0 ] && [ -z "$calls" ]'
