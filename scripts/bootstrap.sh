@@ -11,9 +11,9 @@
 #
 # What Wine needs depends on the machine (scripts/machine.sh): where the kernel runs 32-bit
 # code, the i386 architecture and Wine's 32-bit loader (wine32:i386) for the program we ship;
-# where it runs 64-bit code only, neither (they could not run), but qemu-i386, which the
-# bootstrap then registers for i386 programs so that the 32-bit program runs under emulation
-# (see install_next_qemu for which qemu-i386).
+# where it runs 64-bit code only, first qemu-i386 (see install_next_qemu for which), which the
+# bootstrap registers for i386 programs, and only once that is done the i386 architecture and
+# wine32:i386, which then run under emulation (without qemu they could not run at all).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=scripts/machine.sh
@@ -146,28 +146,49 @@ install_next_qemu() {
 # again when an earlier bootstrap registered another qemu-i386). Never where the kernel runs
 # 32-bit code, not even with VORLANE_MACHINE=64only: every 32-bit program of the machine would
 # then be emulated.
+# Sets qemu_serves=yes when qemu-i386 serves every i386 program of the machine.
+qemu_serves=no
 register_qemu() {
     [ "${VORLANE_MACHINE_SOURCE:-}" = probe ] && [ "$VORLANE_MACHINE" = 64only ] || return 0
-    ! machine_qemu_registered || machine_qemu_stale || return 0
+    if machine_qemu_registered && ! machine_qemu_stale; then
+        qemu_serves=yes
+        return 0
+    fi
     say "this kernel runs no 32-bit code: registering qemu-i386 for i386 programs in binfmt_misc, so that the 32-bit VorlanePatcher.exe runs under emulation (slower than natively)"
-    "${sudo_cmd[@]}" bash "$here/machine.sh" register-qemu || say "could not register qemu-i386; the 32-bit program will not run here"
+    if "${sudo_cmd[@]}" bash "$here/machine.sh" register-qemu; then
+        qemu_serves=yes
+    else
+        say "could not register qemu-i386; the 32-bit program will not run here"
+    fi
+}
+
+# install_emulated_wine: where qemu-i386 now serves i386 programs, Wine's 32-bit loader and
+# DLLs (wine32:i386, with the i386 architecture), without which the 32-bit program cannot run
+# even under emulation.
+install_emulated_wine() {
+    [ "$qemu_serves" = yes ] || return 0
+    if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+        return 0
+    fi
+    say "installing wine32:i386 (Wine's 32-bit loader and DLLs), which runs here under qemu-i386"
+    dpkg --print-foreign-architectures | grep -qx i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
+    update_lists
+    install_missing wine32:i386
 }
 
 mapfile -t missing < <(missing_packages)
 if [ "$VORLANE_MACHINE" = 32bit ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
 fi
-if [ ${#missing[@]} -eq 0 ]; then
-    install_next_qemu
-    register_qemu
-    exit 0
-fi
-say "installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-update_lists
-install_missing "${missing[@]}" || exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+    say "installing ${missing[*]}"
+    update_lists
+    install_missing "${missing[@]}" || exit 1
+fi
 install_next_qemu
 register_qemu
+install_emulated_wine || exit 1
 # nginx starts itself when it is installed; the tests run their own instances.
 if [[ " ${missing[*]} " == *" nginx "* ]] && command -v systemctl >/dev/null &&
     systemctl is-active -q nginx 2>/dev/null; then

@@ -5,10 +5,10 @@
 # install the lists cannot resolve is tried once more from the base release, and a failure of
 # both stops the set-up with the packages and apt's reason. And the machine decision
 # (scripts/machine.sh) from stand-ins for the kernel's boot log, Wine's 32-bit loader and
-# binfmt_misc: a kernel without 32-bit code gets no i386 architecture and no wine32:i386 but
-# qemu-i386 registered (the next release's, fetched into an apt state of its own, else
-# Debian 12's; an earlier bootstrap's entry for another qemu is replaced); a kernel with it
-# gets them and nothing registered, even when a developer pretends otherwise with
+# binfmt_misc: a kernel without 32-bit code gets qemu-i386 registered (the next release's,
+# fetched into an apt state of its own, else Debian 12's; an earlier bootstrap's entry for
+# another qemu is replaced), and only then the i386 architecture and wine32:i386; a kernel with
+# it gets them and nothing registered, even when a developer pretends otherwise with
 # VORLANE_MACHINE=64only.
 set -euo pipefail
 bootstrap="$(cd "$(dirname "$0")/../.." && pwd)/scripts/bootstrap.sh"
@@ -146,7 +146,7 @@ expect 'grep -q "libwine:i386 (= 8.0~repack-4)" <<<"$err"'
 off="[    0.412345] IA-32 emulation off: the host runs 64-bit user code only (i386 execve returns ENOEXEC)"
 scenario "fresh machine, kernel without 32-bit code" "wine32:i386 nginx qemu-user-static" 0 ok BOOT_LOG="$off" FOREIGN=
 expect '[ $rc -eq 0 ]'
-expect '[ "$calls" = "$(printf "update -q\ninstall -y -q qemu-user-static nginx")" ]'
+expect '[ "$calls" = "$(printf "update -q\ninstall -y -q qemu-user-static nginx\ndpkg --add-architecture i386\nupdate -q\ninstall -y -q wine32:i386")" ]'
 expect 'grep -q "^machine: runs 64-bit code only.*boot log says \"IA-32 emulation off" <<<"$err"'
 expect 'grep -q "registering qemu-i386" <<<"$err"'
 expect 'grep -q " download qemu-user/trixie" <<<"$private"'
