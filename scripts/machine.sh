@@ -21,7 +21,9 @@
 # script): Wine's 32-bit loader when it is installed, else a 96-byte static i386 program that
 # exits with 42 (before the bootstrap has installed anything). Once qemu is registered for
 # i386 such a program starts on any kernel, so the kernel's boot log is asked first: it says
-# "IA-32 emulation off" where 32-bit code is switched off.
+# "IA-32 emulation off" where 32-bit code is switched off. Where the log no longer has that
+# line (it is a ring buffer), the program is started in a user namespace whose binfmt_misc
+# has no handlers, so qemu cannot answer for the kernel.
 
 machine_loader32=${VORLANE_WINE32_LOADER:-/usr/lib/wine/wine}
 machine_binfmt=${VORLANE_BINFMT_DIR:-/proc/sys/fs/binfmt_misc}
@@ -51,19 +53,30 @@ machine_kernel_log() {
     dmesg 2>/dev/null || journalctl -k -b -q --no-pager 2>/dev/null || true
 }
 
-# machine_exec32: runs one 32-bit program; prints which and, when it failed, why; returns 0
-# when it ran.
+# machine_kernel_alone COMMAND...: runs COMMAND in a user namespace with a binfmt_misc of its
+# own (Linux 6.7 and later), where no handler is registered: a 32-bit program started there
+# runs only if the kernel itself runs 32-bit code, even where qemu serves i386 programs
+# machine-wide. Returns 125 where such a namespace cannot be made.
+machine_kernel_alone() {
+    # shellcheck disable=SC2016
+    unshare --user --map-root-user --mount -- sh -c \
+        'mount -t binfmt_misc binfmt_misc "$0" 2>/dev/null || exit 125; exec "$@"' "$machine_binfmt" "$@"
+}
+
+# machine_exec32: runs one 32-bit program where the kernel alone decides if it can (else
+# as it is); prints which and, when it failed, why; returns 0 when it ran.
 machine_exec32() {
-    local dir out rc
+    local dir out rc bare=()
+    machine_kernel_alone true 2>/dev/null && bare=(machine_kernel_alone)
     if [ -x "$machine_loader32" ]; then
-        out=$(sh -c 'exec "$0" --version' "$machine_loader32" 2>&1) && { echo "$machine_loader32 --version"; return 0; }
+        out=$("${bare[@]}" sh -c 'exec "$0" --version' "$machine_loader32" 2>&1) && { echo "$machine_loader32 --version"; return 0; }
         echo "$machine_loader32 --version: ${out:-exit status $?}"
         return 1
     fi
     dir=$(mktemp -d)
     printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\273\052\000\000\000\270\001\000\000\000\315\200' >"$dir/exit42"
     chmod +x "$dir/exit42"
-    out=$(sh -c 'exec "$0"' "$dir/exit42" 2>&1)
+    out=$("${bare[@]}" sh -c 'exec "$0"' "$dir/exit42" 2>&1)
     rc=$?
     rm -rf "$dir"
     [ "$rc" -eq 42 ] && { echo "a static i386 program"; return 0; }
@@ -91,9 +104,7 @@ machine_qemu_stale() {
 # machine_private_binfmt_works: this kernel lets a user namespace mount a binfmt_misc of its
 # own (Linux 6.7 and later), so qemu can serve 32-bit programs there and nowhere else.
 machine_private_binfmt_works() {
-    [ -x "$machine_qemu" ] && command -v unshare >/dev/null &&
-        unshare --user --map-root-user --mount sh -c \
-            "mount -t binfmt_misc binfmt_misc $machine_binfmt" >/dev/null 2>&1
+    [ -x "$machine_qemu" ] && machine_kernel_alone true >/dev/null 2>&1
 }
 
 machine_decide() {
@@ -111,7 +122,7 @@ machine_decide() {
         elif seen=$(machine_exec32); then
             VORLANE_MACHINE=32bit
             VORLANE_MACHINE_REASON="$seen ran"
-            if machine_qemu_registered; then
+            if machine_qemu_registered && ! machine_kernel_alone true 2>/dev/null; then
                 VORLANE_MACHINE_REASON+=" (qemu is registered for i386, but the boot log has no \"IA-32 emulation off\")"
             fi
         else
