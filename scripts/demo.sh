@@ -56,7 +56,7 @@ program_note() {
     if [ "$1" = win64 ]; then
         echo "the 64-bit build of VorlanePatcher.exe ($win64_tree) under Wine's 64-bit loader (not the program that ships)"
     elif [ "$VORLANE_I386_RUN" = emulated ]; then
-        echo "the 32-bit VorlanePatcher.exe that ships ($win32_tree) under emulation (qemu-i386: several times slower than natively)"
+        echo "the 32-bit VorlanePatcher.exe that ships ($win32_tree) under emulation ($(machine_qemu_named): several times slower than natively)"
     else
         echo "the 32-bit VorlanePatcher.exe that ships ($win32_tree), natively"
     fi

@@ -84,14 +84,20 @@ machine_exec32() {
     return 1
 }
 
-# machine_qemu_registered: qemu (or another handler) is registered machine-wide for i386.
-machine_qemu_registered() {
+# machine_i386_handler: the interpreter registered machine-wide for i386 programs (qemu or
+# another), if any.
+machine_i386_handler() {
     local entry
     for entry in "$machine_binfmt"/*; do
         [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null &&
-            grep -q '^magic 7f454c46010101' "$entry" 2>/dev/null && grep -q '02000300$' "$entry" && return 0
+            grep -q '^magic 7f454c46010101' "$entry" 2>/dev/null && grep -q '02000300$' "$entry" &&
+            sed -n 's/^interpreter //p' "$entry" && return 0
     done
     return 1
+}
+
+machine_qemu_registered() {
+    machine_i386_handler >/dev/null
 }
 
 # machine_qemu_stale: our qemu-i386 entry is registered machine-wide for another qemu (an
@@ -149,9 +155,17 @@ machine_decide() {
 machine_describe() {
     case "$VORLANE_MACHINE/$VORLANE_I386_RUN" in
     32bit/*) echo "runs 32-bit code: the 32-bit program natively, and the 64-bit build" ;;
-    64only/emulated) echo "runs 64-bit code only: the 64-bit build, and the 32-bit program under emulation (qemu-i386)" ;;
+    64only/emulated) echo "runs 64-bit code only: the 64-bit build, and the 32-bit program under emulation ($(machine_qemu_named))" ;;
     *) echo "runs 64-bit code only: the 64-bit build; the 32-bit program cannot run here (no qemu-i386)" ;;
     esac
+}
+
+# machine_qemu_named: the qemu-i386 that serves 32-bit programs, with its version.
+machine_qemu_named() {
+    local qemu version
+    qemu=$(machine_i386_handler) || qemu=$machine_qemu
+    version=$("$qemu" --version 2>/dev/null | sed -nE '1s/^qemu-i386 version ([^ ]+).*/\1/p')
+    echo "$qemu${version:+ $version}"
 }
 
 # machine_run_emulated COMMAND...: runs COMMAND so that every 32-bit program it starts runs
