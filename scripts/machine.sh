@@ -140,6 +140,7 @@ machine_decide() {
         return 2 ;;
     esac
     # Asked every time: the bootstrap may have installed and registered qemu meanwhile.
+    machine_pick_qemu
     if [ "$VORLANE_MACHINE" = 32bit ]; then
         VORLANE_I386_RUN=native
     elif machine_qemu_registered || machine_private_binfmt_works; then
