@@ -15,7 +15,7 @@
 # Which program it runs follows the machine (scripts/machine.sh): the 32-bit VorlanePatcher.exe
 # that ships, natively where the kernel runs 32-bit code; where it runs 64-bit code only, the
 # 32-bit program under emulation (qemu-i386, several times slower) and, if that run does not
-# end as expected within VORLANE_DEMO_LIMIT seconds (default 1200), the 64-bit build.
+# end as expected within VORLANE_DEMO_LIMIT seconds (default 300: a few minutes), the 64-bit build.
 # VORLANE_DEMO_PROGRAM=win32 or win64 runs that one and only it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -66,8 +66,8 @@ case "$program/$VORLANE_I386_RUN" in
 /native) program=win32 ;;
 /none) program=win64 ;;
 /emulated)
-    echo "Program: $(program_note win32); if that run does not end as expected within ${VORLANE_DEMO_LIMIT:-1200} s: $(program_note win64)"
-    VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_LIMIT=${VORLANE_DEMO_LIMIT:-1200} bash "$source_dir/scripts/demo.sh" "$@" && exit 0 || status=$?
+    echo "Program: $(program_note win32); if that run does not end as expected within ${VORLANE_DEMO_LIMIT:-300} s: $(program_note win64)"
+    VORLANE_DEMO_PROGRAM=win32 VORLANE_DEMO_LIMIT=${VORLANE_DEMO_LIMIT:-300} bash "$source_dir/scripts/demo.sh" "$@" && exit 0 || status=$?
     echo "The run of $(program_note win32) did not end as expected (status $status); now: $(program_note win64)"
     exec env -u VORLANE_DEMO_LIMIT VORLANE_DEMO_PROGRAM=win64 bash "$source_dir/scripts/demo.sh" "$@" ;;
 win32/none)
