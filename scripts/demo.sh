@@ -15,7 +15,7 @@
 # Which program it runs follows the machine (scripts/machine.sh): the 32-bit VorlanePatcher.exe
 # that ships, natively where the kernel runs 32-bit code; where it runs 64-bit code only, the
 # 32-bit program under emulation (qemu-i386, several times slower) and, if that run does not
-# end as expected within VORLANE_DEMO_LIMIT seconds (default 300: a few minutes), the 64-bit build.
+# end as expected within VORLANE_DEMO_LIMIT seconds (default 300), the 64-bit build.
 # VORLANE_DEMO_PROGRAM=win32 or win64 runs that one and only it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
