@@ -63,25 +63,39 @@ machine_kernel_alone() {
         'mount -t binfmt_misc binfmt_misc "$0" 2>/dev/null || exit 125; exec "$@"' "$machine_binfmt" "$@"
 }
 
+# machine_probe_dir: a new folder for the probe program where programs may be started: the
+# clone's build folder (we run our own builds from there anyway), else the temporary folder,
+# which some machines mount noexec.
+machine_probe_dir() {
+    local root
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    mkdir -p "$root/build" 2>/dev/null && mktemp -d "$root/build/machine-probe.XXXXXX" 2>/dev/null || mktemp -d
+}
+
 # machine_exec32: runs one 32-bit program where the kernel alone decides if it can (else
-# as it is); prints which and, when it failed, why; returns 0 when it ran.
+# as it is); prints which and, when it failed, why. Returns 0 when it ran, 1 when the kernel
+# refused it as an executable it cannot run ("Exec format error": no 32-bit code here), and 2
+# for any other failure (a folder mounted noexec, a broken loader, ...), which says nothing
+# about the kernel.
 machine_exec32() {
     local dir out rc bare=()
     machine_kernel_alone true 2>/dev/null && bare=(machine_kernel_alone)
     if [ -x "$machine_loader32" ]; then
-        out=$("${bare[@]}" sh -c 'exec "$0" --version' "$machine_loader32" 2>&1) && { echo "$machine_loader32 --version"; return 0; }
-        echo "$machine_loader32 --version: ${out:-exit status $?}"
-        return 1
+        out=$(LC_ALL=C "${bare[@]}" sh -c 'exec "$0" --version' "$machine_loader32" 2>&1) && { echo "$machine_loader32 --version"; return 0; }
+        rc=$?
+        echo "$machine_loader32 --version: ${out:-exit status $rc}"
+    else
+        dir=$(machine_probe_dir)
+        printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\273\052\000\000\000\270\001\000\000\000\315\200' >"$dir/exit42"
+        chmod +x "$dir/exit42"
+        out=$(LC_ALL=C "${bare[@]}" sh -c 'exec "$0"' "$dir/exit42" 2>&1)
+        rc=$?
+        rm -rf "$dir"
+        [ "$rc" -eq 42 ] && { echo "a static i386 program"; return 0; }
+        echo "a static i386 program: ${out:-exit status $rc}"
     fi
-    dir=$(mktemp -d)
-    printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000\000\000\000\000\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000\273\052\000\000\000\270\001\000\000\000\315\200' >"$dir/exit42"
-    chmod +x "$dir/exit42"
-    out=$("${bare[@]}" sh -c 'exec "$0"' "$dir/exit42" 2>&1)
-    rc=$?
-    rm -rf "$dir"
-    [ "$rc" -eq 42 ] && { echo "a static i386 program"; return 0; }
-    echo "a static i386 program: ${out:-exit status $rc}"
-    return 1
+    grep -q 'Exec format error' <<<"$out" && return 1
+    return 2
 }
 
 # machine_i386_handler: the interpreter registered machine-wide for i386 programs (qemu or
@@ -125,15 +139,25 @@ machine_decide() {
         if seen=$(machine_kernel_log | grep -m1 'IA-32 emulation off'); then
             VORLANE_MACHINE=64only
             VORLANE_MACHINE_REASON="the kernel's boot log says \"${seen#\[*\] }\""
-        elif seen=$(machine_exec32); then
-            VORLANE_MACHINE=32bit
-            VORLANE_MACHINE_REASON="$seen ran"
-            if machine_qemu_registered && ! machine_kernel_alone true 2>/dev/null; then
-                VORLANE_MACHINE_REASON+=" (qemu is registered for i386, but the boot log has no \"IA-32 emulation off\")"
-            fi
         else
-            VORLANE_MACHINE=64only
-            VORLANE_MACHINE_REASON="a 32-bit program could not be started: $seen"
+            local rc=0
+            seen=$(machine_exec32) || rc=$?
+            case $rc in
+            0)
+                VORLANE_MACHINE=32bit
+                VORLANE_MACHINE_REASON="$seen ran"
+                if machine_qemu_registered && ! machine_kernel_alone true 2>/dev/null; then
+                    VORLANE_MACHINE_REASON+=" (qemu is registered for i386, but the boot log has no \"IA-32 emulation off\")"
+                fi ;;
+            1)
+                VORLANE_MACHINE=64only
+                VORLANE_MACHINE_REASON="a 32-bit program could not be started: $seen" ;;
+            *)
+                # Only the kernel's own word decides "64-bit code only": a guess here would
+                # register qemu machine-wide on a machine that runs 32-bit code natively.
+                echo "machine: could not tell whether this kernel runs 32-bit code: the probe failed for another reason than the kernel's ($seen); nothing was changed on this machine. Mend the cause, or set VORLANE_MACHINE=32bit or VORLANE_MACHINE=64only" >&2
+                return 1 ;;
+            esac
         fi ;;
     *)
         echo "machine: VORLANE_MACHINE must be 32bit or 64only, not '$VORLANE_MACHINE'" >&2

@@ -34,6 +34,10 @@ SH
 printf '#!/bin/sh\ncat "$FAKE/dmesg"\n' >"$fake/bin/dmesg"
 printf '#!/bin/sh\necho wine-8.0\n' >"$fake/loader-runs"
 printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\231\231' >"$fake/loader-refused"
+# One the kernel cannot start for another reason (its interpreter may not be executed, as in a
+# folder mounted noexec): "Permission denied" says nothing about 32-bit code.
+printf 'not a program\n' >"$fake/no-exec"
+printf '#!%s\n' "$fake/no-exec" >"$fake/loader-denied"
 # No private binfmt_misc here: what is registered machine-wide is what the bootstrap wrote.
 printf '#!/bin/sh\nexit 1\n' >"$fake/bin/unshare"
 mkdir "$fake/binfmt"
@@ -159,6 +163,10 @@ expect 'grep -q "could not be started: .*Exec format error" <<<"$err"'
 expect 'grep -q "could not fetch qemu-i386 from Debian trixie (http://mirror/debian)" <<<"$err"'
 expect '[ ! -e "$fake/next/qemu-i386" ]'
 expect '[[ $registered == *":/usr/bin/qemu-i386-static:F" ]]'
+
+scenario "boot log silent, the 32-bit loader cannot be started for another reason" "wine32:i386" 0 ok LOADER=denied
+expect '[ $rc -ne 0 ] && [ -z "$calls" ] && [ -z "$registered" ]'
+expect 'grep -q "could not tell whether this kernel runs 32-bit code: .*Permission denied.*nothing was changed" <<<"$err"'
 
 scenario "an earlier bootstrap registered Debian 12's qemu" "" 0 ok BOOT_LOG="$off" FOREIGN= STALE=yes
 expect '[ $rc -eq 0 ]'
