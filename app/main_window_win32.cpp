@@ -11,7 +11,8 @@
 #include "ui/hit_test.h"
 #include "ui/layout.h"
 #include "ui/painter_win32.h"
-#include "update/support_log.h"
+#include "sys/support_log.h"
+#include "update/pass_log_texts.h"
 #include "update/updater_state.h"
 
 namespace {

@@ -7,7 +7,8 @@
 #include "app/start_up.h"
 #include "app/user_actions.h"
 #include "ui/ui_fonts_win32.h"
-#include "update/support_log.h"
+#include "sys/support_log.h"
+#include "update/pass_log_texts.h"
 #include "update/updater_state.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {

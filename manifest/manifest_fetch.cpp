@@ -4,7 +4,8 @@
 #include "net/https_client.h"
 #include "net/server_address.h"
 #include "sys/clock.h"
-#include "update/support_log.h"
+#include "manifest/manifest_log_text.h"
+#include "sys/support_log.h"
 
 namespace {
 const int32_t kReceiveTimeoutMs = 12000;

@@ -6,7 +6,7 @@
 
 #include "update/kept_partial.h"
 #include "update/release_guard.h"
-#include "update/support_log.h"
+#include "sys/support_log.h"
 
 namespace {
 

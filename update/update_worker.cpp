@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
-#include "update/support_log.h"
+#include "sys/support_log.h"
+#include "update/pass_log_texts.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 

@@ -7,7 +7,8 @@
 #include <cstdlib>
 
 #include "bench/win/bench_clock.h"
-#include "update/support_log.h"
+#include "sys/support_log.h"
+#include "update/pass_log_texts.h"
 #include "update/updater_state.h"
 
 int main(int argc, char** argv) {

@@ -1,7 +1,9 @@
 // The support log's lines: one line per step whatever the values, fields that read back.
 #include <gtest/gtest.h>
 
-#include "update/support_log.h"
+#include "manifest/manifest_log_text.h"
+#include "sys/support_log.h"
+#include "update/pass_log_texts.h"
 
 TEST(SupportLog, EveryStepStaysOneLineWithItsFieldsReadable) {
     UtcTime time;

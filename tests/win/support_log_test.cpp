@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/win/test_bot.h"
-#include "update/support_log.h"
+#include "sys/support_log.h"
 #include "update/updater_state.h"
 
 using namespace testbot;

@@ -6,7 +6,7 @@
 
 #include "sys/install_paths.h"
 #include "sys/long_path_win32.h"
-#include "update/support_log.h"
+#include "sys/support_log.h"
 
 namespace {
 

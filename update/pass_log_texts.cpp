@@ -1,7 +1,5 @@
-// The lines of the support log: a UTC stamp, a step's name and its fields as name=value.
-#include "update/support_log.h"
-
-#include <cstdio>
+// The lines of the update pass's steps: a step's name and its fields as name=value.
+#include "update/pass_log_texts.h"
 
 #include "update/updater_state.h"
 
@@ -35,54 +33,9 @@ std::string YesNo(bool value) {
 
 }  // namespace
 
-std::string FormatLogLine(const UtcTime& time, const std::string& text) {
-    char stamp[40];
-    std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03dZ ", static_cast<int>(time.year),
-                  static_cast<int>(time.month), static_cast<int>(time.day), static_cast<int>(time.hour),
-                  static_cast<int>(time.minute), static_cast<int>(time.second),
-                  static_cast<int>(time.millisecond));
-    std::string line = stamp;
-    line.reserve(line.size() + text.size() + 2);
-    for (char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        line.push_back(byte < 0x20 || byte == 0x7f ? '?' : c);
-    }
-    line += "\r\n";
-    return line;
-}
-
-std::string LogField(const std::string& name, const std::string& value) {
-    const bool quote = value.empty() || value.find_first_of(" \"") != std::string::npos;
-    if (!quote) {
-        return " " + name + "=" + value;
-    }
-    std::string field = " " + name + "=\"";
-    for (char c : value) {
-        field += c;
-        if (c == '"') {
-            field += '"';
-        }
-    }
-    return field + "\"";
-}
-
-std::string LogField(const std::string& name, uint64_t value) {
-    return LogField(name, std::to_string(value));
-}
-
 std::string PassStartText(const std::string& botVersion, bool autoMode, const std::string& folder) {
     return "start" + LogField("wersja", botVersion) + LogField("tryb", autoMode ? "auto" : "reczny") +
            LogField("folder", folder);
-}
-
-std::string ManifestText(uint32_t status,
-                         uint64_t bytes,
-                         uint32_t elapsedMs,
-                         bool accepted,
-                         const std::string& versionOrError) {
-    return "manifest" + LogField("status", status) + LogField("bajty", bytes) +
-           LogField("czas_ms", elapsedMs) +
-           (accepted ? LogField("wersja", versionOrError) : LogField("blad", versionOrError));
 }
 
 std::string DecisionText(const std::string& name, InstallReason reason) {

@@ -1,0 +1,32 @@
+// The texts of the update pass's steps in the support log, one line each.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sys/support_log.h"
+#include "update/install_decision.h"
+
+// What one file's transfer did. `resumedFrom` is the byte the transfer began at: 0 for a
+// whole file, more when the bytes before it were kept from an earlier transfer.
+struct DownloadRecord {
+    std::string name;
+    uint32_t status = 0;  // 0: the transfer failed before a status arrived
+    uint64_t bytes = 0;
+    uint32_t elapsedMs = 0;
+    uint64_t resumedFrom = 0;
+    std::string error;  // empty when the transfer succeeded
+};
+
+std::string PassStartText(const std::string& botVersion, bool autoMode, const std::string& folder);
+std::string DecisionText(const std::string& name, InstallReason reason);
+std::string DownloadText(const DownloadRecord& record);
+std::string VerifyText(const std::string& name, bool matches, const std::string& digest);
+std::string MoveText(const std::string& name, const std::string& target, bool moved);
+std::string WaitText(uint32_t elapsedMs, bool confirmed, bool autoMode);
+std::string BotSeenText(bool running);
+std::string TerminationText(int32_t ended);
+std::string StagedUpdaterText(bool staged);
+std::string PassEndText(int32_t phase, const std::string& status, const std::string& detail);
+std::string BotLaunchText(bool started, const std::string& detail);
+std::string ExitText(int32_t phase);
