@@ -283,7 +283,8 @@ int RunPublish(const Args& argv, CommandIo& io) {
     }
     if (currentPresent) {
         std::vector<std::string> notes;
-        CheckFollowsCurrentManifest(currentBody, Join(dest, manifestRelative), loaded, notes, problems);
+        CheckFollowsCurrentManifest(currentBody, Join(dest, manifestRelative), loaded, NowSeconds(), notes,
+                                    problems);
         for (const std::string& note : notes) {
             io.err << "note: " << note << "\n";
         }
