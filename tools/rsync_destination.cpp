@@ -297,10 +297,13 @@ bool WalkLocal(const std::string& dest, const std::string& relative, Destination
         const std::string next = DestinationPath(path, ahead.front());
         struct stat st;
         if (stat(next.c_str(), &st) != 0) {
-            if (errno == ENOENT) {
+            // A link to nothing is no folder to be made here: rsync would refuse to make it.
+            const int failure = errno;
+            if (failure == ENOENT && lstat(next.c_str(), &st) != 0) {
                 break;
             }
-            error = next + ": " + std::strerror(errno);
+            error = next + (failure == ENOENT ? std::string(": a link to a folder that is not there")
+                                              : ": " + std::string(std::strerror(failure)));
             return false;
         }
         if (!S_ISDIR(st.st_mode)) {
@@ -334,8 +337,8 @@ bool LocateOne(const std::string& dest, LookCache& seen, DestinationFolder& plac
                       (r.size() > b.size() && r.compare(r.size() - b.size(), b.size(), b) == 0 &&
                        r[r.size() - b.size() - 1] == '/');
     if (!tail) {
-        error = DestinationPath(place.folder, b) + ": not there (on the way to " + DestinationPath(dest, r) +
-                "; DEST and any folder a link on the way leads to must exist)";
+        error = DestinationPath(place.folder, b.substr(0, b.find('/'))) + ": no such folder (on the way to " +
+                DestinationPath(dest, r) + "; DEST, and any folder a link on the way leads to, must exist)";
         return false;
     }
     return true;
