@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# vorlane-release publish and probe end to end. publish: to a local folder and over a
-# remote shell, the files first and the manifest last, a changed version refused, a copy
-# that arrived wrong caught before the manifest goes up, an interrupted upload repeated,
-# odd local paths and linked folders, the copies synced before the manifest. probe:
+# vorlane-release publish and probe end to end. publish, with whichever rsync is first on
+# PATH: to a local folder and over a remote shell, the files first and the manifest last
+# (watched at the destination itself), a changed version refused, a copy that arrived
+# wrong caught before the manifest goes up, an interrupted upload repeated, odd local
+# paths, a linked DEST, download/ and manifest folder written through, the copies synced
+# before the manifest. probe:
 # Debian's nginx, configured as docs/nginx-example.conf, serves the published tree as the
 # update host; a correct server passes, and a missing file, a stale manifest, other
 # content, an untrusted certificate and a server that takes "+" for a blank or breaks
