@@ -21,6 +21,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 . scripts/machine.sh
+. scripts/demo_folder.sh
 manual=()
 case "${1:-}" in
 --manual) manual=(--manual) ;;
@@ -44,6 +45,8 @@ host_tree=${VORLANE_DEMO_HOST_DIR:-$source_dir/build/host}
 win32_tree=${VORLANE_DEMO_WIN32_DIR:-$source_dir/build/win32}
 win64_tree=${VORLANE_DEMO_WIN64_DIR:-$source_dir/build/win64}
 demo=${VORLANE_DEMO_DIR:-$source_dir/build/demo}
+# The folder is emptied below, as root: only a demo's own folder.
+demo_folder_check "$demo" "$source_dir" || exit 2
 tool=$host_tree/vorlane-release
 key=$source_dir/build/devkey
 
@@ -81,11 +84,12 @@ win=${!tree}
 echo "Program: $(program_note "$program")"
 echo "Everything the demo makes goes to $demo (the build trees aside)."
 # The Wine prefixes are kept from an earlier demo (one takes half a minute to make, longer
-# under emulation); the rest is new.
+# under emulation); the rest is new. The mark tells a later run that the folder is the demo's.
 if [ -d "$demo" ]; then
-    find "$demo" -mindepth 1 -maxdepth 1 ! -name 'wineprefix*' -exec "${as_root[@]}" rm -rf {} +
+    find "$demo" -mindepth 1 -maxdepth 1 ! -name 'wineprefix*' ! -name "$demo_mark" -exec "${as_root[@]}" rm -rf {} +
 fi
 mkdir -p "$demo"
+echo "The folder of scripts/demo.sh: emptied on each run (its Wine prefixes aside)." >"$demo/$demo_mark"
 build() {  # preset tree
     echo "$1 -> $2"
     if ! { cmake --preset "$1" -B "$2" && cmake --build "$2" -j "$(nproc)"; } >"$demo/build-$1.log" 2>&1; then

@@ -167,8 +167,9 @@ int RunCheck(const Args& argv, CommandIo& io) {
     const SerialRecord accepted = ReadWholeFile(installDir + kSerialRecordName, record, error)
                                       ? ParseSerialRecord(record)
                                       : SerialRecord();
-    io.out << FreshnessLines(m, NowSeconds())
-           << "accepted serial: " << (accepted.known ? std::to_string(accepted.serial) : std::string("none"))
+    io.out << FreshnessLines(m, NowSeconds()) << "accepted serial: "
+           << (accepted.known ? std::to_string(accepted.serial) + InParentheses(SerialAheadText(accepted.serial, NowSeconds()))
+                              : std::string("none"))
            << "\n";
     if (!JudgeManifestFreshness(m, accepted, NowSeconds(), error)) {
         io.out << "updater: Serwer aktualizacji: " << error << "\n";

@@ -26,7 +26,8 @@ extern const char kKeygenHelp[] =
 
 extern const char kSignHelp[] =
     "Usage: vorlane-release sign --key FILE|- [--release-dir DIR] [--next-key PUBLIC_FILE]\n"
-    "                            [--serial N] [--expires 30d|YYYY-MM-DD|YYYY-MM-DDTHH:MM:SSZ] MANIFEST\n"
+    "                            [--serial N | --serial-above N]\n"
+    "                            [--expires 30d|YYYY-MM-DD|YYYY-MM-DDTHH:MM:SSZ] MANIFEST\n"
     "\n"
     "Signs MANIFEST in place: writes the serial (and the expiry) after the first line, then\n"
     "appends \"sig=\" and the 128 hex digits of the ECDSA P-256 signature (r then s) over the\n"
@@ -35,6 +36,9 @@ extern const char kSignHelp[] =
     "                    Installations remember the highest serial they accepted and refuse a\n"
     "                    lower one, so a server cannot turn them back to an older release; a\n"
     "                    serial more than a day ahead of this machine's clock is refused.\n"
+    "--serial-above N    the signing time, or N + 1 if that is higher, however far ahead of\n"
+    "                    this machine's clock: the way past serial N, published from a machine\n"
+    "                    whose clock was fast (stage and publish name N when they meet it).\n"
     "--expires WHEN      installations refuse the manifest a day after WHEN (days from now, or\n"
     "                    a UTC date or time), so a server cannot hold them on it for ever: a\n"
     "                    newly signed manifest must be published before then. No expiry without it.\n"
@@ -104,8 +108,9 @@ int RunSign(const Args& argv, CommandIo& io) {
     std::string releaseDir;
     std::string nextKeyPath;
     std::string serialOption;
+    std::string serialAboveOption;
     std::string expiresOption;
-    if (!ParseArgs(argv, {"key", "release-dir", "next-key", "serial", "expires"}, args, error)) {
+    if (!ParseArgs(argv, {"key", "release-dir", "next-key", "serial", "serial-above", "expires"}, args, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.help) {
@@ -116,6 +121,7 @@ int RunSign(const Args& argv, CommandIo& io) {
         !SingleValue(args, "release-dir", false, releaseDir, error) ||
         !SingleValue(args, "next-key", false, nextKeyPath, error) ||
         !SingleValue(args, "serial", false, serialOption, error) ||
+        !SingleValue(args, "serial-above", false, serialAboveOption, error) ||
         !SingleValue(args, "expires", false, expiresOption, error)) {
         return UsageError(io, cmd, error);
     }
@@ -125,7 +131,7 @@ int RunSign(const Args& argv, CommandIo& io) {
     const int64_t now = NowSeconds();
     int64_t serial = 0;
     int64_t expires = 0;
-    if (!ChooseSerial(serialOption, now, serial, error) ||
+    if (!ChooseSerial(serialOption, serialAboveOption, now, serial, error) ||
         (!expiresOption.empty() && !ParseExpiresOption(expiresOption, now, expires, error))) {
         return Fail(io, cmd, error + " (nothing was written)");
     }
@@ -195,6 +201,10 @@ int RunSign(const Args& argv, CommandIo& io) {
     io.out << "Signed " << path << " (version " << parsed.version << ", " << parsed.files.size()
            << " files) with the key x=" << pub.x << "\n"
            << FreshnessLines(parsed, now);
+    if (!SerialAheadText(parsed.serial, now).empty()) {
+        io.out << "note: until this machine's clock passes serial " << parsed.serial
+               << ", every later release needs --serial-above too\n";
+    }
     for (const std::string& note : notes) {
         io.out << "updater: " << note << "\n";
     }

@@ -38,7 +38,9 @@ extern const char kPublishHelp[] =
     "     are missing.\n"
     "DEST follows rsync's rule: a colon before the first \"/\" names a host, and\n"
     "user@host: is that user's home folder; write a local folder such as rel:1 as ./rel:1.\n"
-    "A linked download/ folder on DEST is followed; symbolic links in ROOT are refused.\n"
+    "Links on DEST on the way to download/<version>/ and to the manifest's folder (a linked\n"
+    "DEST or download/) are followed: rsync is handed the folder they lead to and writes\n"
+    "through no link. A link inside a version folder, and links in ROOT, are refused.\n"
     "Temporary files an interrupted rsync left in the version folder are ignored.\n"
     "A manifest whose serial is not higher than that of the manifest DEST serves now is\n"
     "refused (installations that took that one would refuse it), unless it is that very\n"
@@ -107,14 +109,41 @@ void CheckFiles(CommandIo& io,
     }
 }
 
-// The manifest DEST serves now into `body`; `present` false when it has none.
+// DEST's entries at and under `name` (relative to DEST, under place.relative), listed in
+// the real folder place.folder and named relative to DEST again.
+bool ListThere(const DestinationFolder& place,
+               const std::string& name,
+               std::map<std::string, DestinationEntry>& entries,
+               std::string& error) {
+    std::map<std::string, DestinationEntry> inFolder;
+    if (!ListDestination(place.folder, NameInFolder(place, name), inFolder, error)) {
+        return false;
+    }
+    entries.clear();
+    for (const auto& [n, entry] : inFolder) {
+        entries[NameInDestination(place, n)] = entry;
+    }
+    return true;
+}
+
+std::vector<std::string> NamesThere(const DestinationFolder& place, const std::vector<std::string>& names) {
+    std::vector<std::string> out;
+    for (const std::string& n : names) {
+        out.push_back(NameInFolder(place, n));
+    }
+    return out;
+}
+
+// The manifest DEST serves now into `body`; `present` false when it has none. `place`:
+// the manifest's folder.
 bool ReadDestinationManifest(const std::string& dest,
+                             const DestinationFolder& place,
                              const std::string& relative,
                              std::string& body,
                              bool& present,
                              std::string& error) {
     std::map<std::string, DestinationEntry> entries;
-    if (!ListDestination(dest, relative, entries, error)) {
+    if (!ListThere(place, relative, entries, error)) {
         return false;
     }
     const auto it = entries.find(relative);
@@ -132,7 +161,8 @@ bool ReadDestinationManifest(const std::string& dest,
         return false;
     }
     const std::string copy = folder + "/current-manifest";
-    const bool ok = FetchFromDestination(dest, relative, copy, error) && ReadWholeFile(copy, body, error);
+    const bool ok = FetchFromDestination(place.folder, NameInFolder(place, relative), copy, error) &&
+                    ReadWholeFile(copy, body, error);
     std::error_code ignored;
     fs::remove_all(folder, ignored);
     return ok;
@@ -233,15 +263,28 @@ int RunPublish(const Args& argv, CommandIo& io) {
         return Refuse(io, kCmd, problems);
     }
 
+    // rsync is handed the real folders that DEST's version folder and manifest folder lie
+    // in (a linked download/ is followed here), and the staged folders that match them.
+    std::vector<DestinationFolder> places = {{versionFolder, "", ""},
+                                             {fs::path(manifestRelative).parent_path().string(), "", ""}};
+    if (!LocateDestinationFolders(dest, places, error)) {
+        return Fail(io, kCmd, error + " (nothing was published)");
+    }
+    const DestinationFolder& versionPlace = places[0];
+    const DestinationFolder& manifestPlace = places[1];
+    const std::string versionRoot = Join(root, ReachedPart(versionPlace));
+    const std::vector<std::string> namesThere = NamesThere(versionPlace, names);
+
     // Installations that took DEST's manifest accept only a higher serial.
     std::string currentBody;
     bool currentPresent = false;
-    if (!ReadDestinationManifest(dest, manifestRelative, currentBody, currentPresent, error)) {
+    if (!ReadDestinationManifest(dest, manifestPlace, manifestRelative, currentBody, currentPresent, error)) {
         return Fail(io, kCmd, error + " (nothing was published)");
     }
     if (currentPresent) {
         std::vector<std::string> notes;
-        CheckFollowsCurrentManifest(currentBody, Join(dest, manifestRelative), loaded, notes, problems);
+        CheckFollowsCurrentManifest(currentBody, Join(dest, manifestRelative), loaded, NowSeconds(), notes,
+                                    problems);
         for (const std::string& note : notes) {
             io.err << "note: " << note << "\n";
         }
@@ -253,12 +296,17 @@ int RunPublish(const Args& argv, CommandIo& io) {
     // A version folder on DEST may hold the same files already (an interrupted or repeated
     // publish), never others.
     std::map<std::string, DestinationEntry> present;
-    if (!ListDestination(dest, versionFolder, present, error)) {
+    if (!ListThere(versionPlace, versionFolder, present, error)) {
         return Fail(io, kCmd, error + " (nothing was published)");
     }
     const std::set<std::string> listed(names.begin(), names.end());
     size_t leftovers = 0;
     for (const auto& [name, entry] : present) {
+        if (entry.isLink) {
+            problems.push_back(DestinationPath(dest, name) +
+                               ": a symbolic link inside a version folder; rsync writes through none there");
+            continue;
+        }
         if (entry.isFolder || listed.count(name)) {
             continue;
         }
@@ -269,10 +317,11 @@ int RunPublish(const Args& argv, CommandIo& io) {
         }
     }
     std::vector<std::string> differing;
-    if (!FindDifferingFiles(root, dest, names, differing, error)) {
+    if (!FindDifferingFiles(versionRoot, versionPlace.folder, namesThere, differing, error)) {
         return Fail(io, kCmd, error + " (nothing was published)");
     }
-    for (const std::string& name : differing) {
+    for (const std::string& there : differing) {
+        const std::string name = NameInDestination(versionPlace, there);
         problems.push_back(DestinationPath(dest, name) + ": holds other content than " + Join(root, name));
     }
     if (!problems.empty()) {
@@ -287,11 +336,11 @@ int RunPublish(const Args& argv, CommandIo& io) {
     if (!ChooseDurability(root, dest, durability, error)) {
         return Fail(io, kCmd, error + " (nothing was published)");
     }
-    if (!CopyToDestination(root, dest, names, false, durability, io.errIsTerminal && total >= kProgressBytes,
-                           error)) {
+    if (!CopyToDestination(versionRoot, versionPlace.folder, namesThere, false, durability,
+                           io.errIsTerminal && total >= kProgressBytes, error)) {
         return Fail(io, kCmd, error + " (the manifest was not published)");
     }
-    if (!ListDestination(dest, versionFolder, present, error)) {
+    if (!ListThere(versionPlace, versionFolder, present, error)) {
         return Fail(io, kCmd, error + " (the manifest was not published)");
     }
     for (size_t i = 0; i < names.size(); ++i) {
@@ -330,8 +379,9 @@ int RunPublish(const Args& argv, CommandIo& io) {
                             m.version + " are in place)");
         }
     } else {
-        if (!CopyToDestination(root, dest, {manifestRelative}, true, durability, false, error) ||
-            !ListDestination(dest, manifestRelative, present, error)) {
+        if (!CopyToDestination(Join(root, ReachedPart(manifestPlace)), manifestPlace.folder,
+                               {NameInFolder(manifestPlace, manifestRelative)}, true, durability, false, error) ||
+            !ListThere(manifestPlace, manifestRelative, present, error)) {
             return Fail(io, kCmd, error + " (the files of version " + m.version + " are in place)");
         }
         const auto it = present.find(manifestRelative);

@@ -214,7 +214,7 @@ int RunStage(const Args& argv, CommandIo& io) {
         const std::string current = (fs::path(root) / manifestRelative).string();
         std::string currentBody;
         if (fs::exists(current, ec) && ReadWholeFile(current, currentBody, error)) {
-            CheckFollowsCurrentManifest(currentBody, current, loaded, notes, problems);
+            CheckFollowsCurrentManifest(currentBody, current, loaded, NowSeconds(), notes, problems);
         }
     }
     if (!problems.empty()) {

@@ -1,9 +1,11 @@
 #include "tools/release_freshness.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "manifest/manifest_parser.h"
 #include "manifest/utc_time.h"
+#include "tools/updater_key.h"
 #include "update/release_guard.h"
 
 namespace {
@@ -22,13 +24,21 @@ std::string DaysText(int64_t seconds) {
 
 }  // namespace
 
+std::string InParentheses(const std::string& text) {
+    return text.empty() ? "" : " (" + text + ")";
+}
+
+std::string SerialAheadText(int64_t serial, int64_t now) {
+    return serial > now + kClockAllowanceSeconds ? DaysText(serial - now) + " ahead of this machine's clock" : "";
+}
+
 int64_t NowSeconds() {
     return static_cast<int64_t>(std::time(nullptr));
 }
 
 std::string FreshnessLines(const ReleaseManifest& m, int64_t now) {
     std::string text = m.hasSerial
-                           ? "serial: " + std::to_string(m.serial) + "\n"
+                           ? "serial: " + std::to_string(m.serial) + InParentheses(SerialAheadText(m.serial, now)) + "\n"
                            : "serial: none (an updater that has accepted a serial refuses this manifest)\n";
     if (!m.hasExpires) {
         return text + "expires: never\n";
@@ -44,7 +54,25 @@ std::string FreshnessLines(const ReleaseManifest& m, int64_t now) {
     return text;
 }
 
-bool ChooseSerial(const std::string& option, int64_t now, int64_t& serial, std::string& error) {
+bool ChooseSerial(const std::string& option,
+                  const std::string& aboveOption,
+                  int64_t now,
+                  int64_t& serial,
+                  std::string& error) {
+    if (!option.empty() && !aboveOption.empty()) {
+        error = "give --serial or --serial-above, not both";
+        return false;
+    }
+    if (!aboveOption.empty()) {
+        int64_t above = 0;
+        if (!ParseSerialText(aboveOption, above) ||
+            !ParseSerialText(std::to_string(std::max(now, above + 1)), serial)) {
+            error = "--serial-above " + aboveOption + ": not 1 to " + std::to_string(kSerialMaxDigits) +
+                    " decimal digits with room for one more";
+            return false;
+        }
+        return true;
+    }
     if (option.empty()) {
         serial = now;
         return true;
@@ -56,7 +84,9 @@ bool ChooseSerial(const std::string& option, int64_t now, int64_t& serial, std::
     if (serial > now + kClockAllowanceSeconds) {
         error = "--serial " + option + " is more than a day ahead of this machine's clock (now " +
                 std::to_string(now) +
-                "): installations would refuse every later release signed with a lower serial";
+                "): installations would refuse every later release signed with a lower serial. To "
+                "outrun a serial already published by a machine with a fast clock, give --serial-above "
+                "that serial";
         return false;
     }
     return true;
@@ -96,6 +126,7 @@ std::string WithFreshnessRecords(const std::string& text, int64_t serial, int64_
 void CheckFollowsCurrentManifest(const std::string& currentBody,
                                  const std::string& where,
                                  const LoadedManifest& next,
+                                 int64_t clock,
                                  std::vector<std::string>& notes,
                                  std::vector<std::string>& problems) {
     LoadedManifest current;
@@ -110,9 +141,20 @@ void CheckFollowsCurrentManifest(const std::string& currentBody,
     if (current.body == next.body || !now.hasSerial || (m.hasSerial && m.serial > now.serial)) {
         return;
     }
-    problems.push_back(where + " has serial " + std::to_string(now.serial) + " (version " + now.version +
-                       "); installations that took it refuse this manifest's " +
-                       (m.hasSerial ? "serial " + std::to_string(m.serial) : std::string("missing serial")) +
-                       ". Sign the unsigned manifest again with --serial " + std::to_string(now.serial + 1) +
-                       " or higher (the default, the signing time, is higher unless a clock is wrong)");
+    const std::string ahead = SerialAheadText(now.serial, clock);
+    const std::string refused = where + " has serial " + std::to_string(now.serial) + " (version " + now.version +
+                                (ahead.empty() ? "" : ", " + ahead) + ")" +
+                                "; installations that took it refuse this manifest's " +
+                                (m.hasSerial ? "serial " + std::to_string(m.serial)
+                                             : std::string("missing serial"));
+    if (now.serial + 1 <= clock + kClockAllowanceSeconds) {
+        problems.push_back(refused + ". Sign the unsigned manifest again with --serial " +
+                           std::to_string(now.serial + 1) +
+                           " or higher (the default, the signing time, is higher unless a clock is wrong)");
+        return;
+    }
+    // sign refuses --serial that far ahead of this clock; --serial-above is the way past it.
+    problems.push_back(refused + ". Sign the unsigned manifest again with: vorlane-release sign --key PRIVATE_KEY" +
+                       (ListsUpdater(m) ? " --release-dir RELEASE_DIR" : "") + " --serial-above " +
+                       std::to_string(now.serial) + " UNSIGNED_MANIFEST");
 }

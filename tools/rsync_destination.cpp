@@ -1,10 +1,16 @@
 #include "tools/rsync_destination.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <sstream>
 
 #include "tools/atomic_file.h"
@@ -113,7 +119,8 @@ std::string EscapePattern(const std::string& text) {
     return out;
 }
 
-// One line of "rsync --list-only --no-h": mode, size, date, time, one blank, the name.
+// One line of "rsync --list-only --no-h": mode, size, date, time, one blank, the name
+// (for a link: the name, " -> ", the link's text).
 bool ParseListLine(const std::string& line, std::string& name, DestinationEntry& entry) {
     std::istringstream fields(line);
     std::string mode;
@@ -129,11 +136,244 @@ bool ParseListLine(const std::string& line, std::string& name, DestinationEntry&
     }
     name = line.substr(at + 1);
     entry.isFolder = mode[0] == 'd';
+    entry.isLink = mode[0] == 'l';
     entry.size = std::strtoull(size.c_str(), nullptr, 10);
     return true;
 }
 
+std::deque<std::string> SplitPath(const std::string& path) {
+    std::deque<std::string> parts;
+    std::istringstream in(path);
+    std::string part;
+    while (std::getline(in, part, '/')) {
+        if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+    }
+    return parts;
+}
+
+template <typename Parts>
+std::string JoinPath(const Parts& parts) {
+    std::string out;
+    for (const std::string& p : parts) {
+        out += (out.empty() ? "" : "/") + p;
+    }
+    return out;
+}
+
+enum class EntryKind { Absent, Folder, Link, Other };
+
+// What DEST's `path` (whose last part is `name`) is, as lstat would say, read by rsync
+// listing that one entry; a link's text in `target`.
+bool LookAt(const std::string& path,
+            const std::string& name,
+            EntryKind& kind,
+            std::string& target,
+            std::string& error) {
+    std::string output;
+    int code = 0;
+    if (!RunProgram({"rsync", "-dl", "--list-only", "--no-h", "--", path}, &output, code, error, true)) {
+        return false;
+    }
+    std::string listed;
+    DestinationEntry entry;
+    if (!ParseListLine(output.substr(0, output.find('\n')), listed, entry)) {
+        // rsync's status 23 ("some files were not transferred"): no such entry.
+        if (code == 0 || code == 23) {
+            kind = EntryKind::Absent;
+            return true;
+        }
+        // Once more with rsync's own words on why (an unreachable host, a refused key).
+        if (RunRsync({"-dl", "--list-only"}, {path}, path + ": cannot look at it", &output, error)) {
+            error = path + ": cannot look at it: rsync ended with status " + std::to_string(code) + ", then 0";
+        }
+        return false;
+    }
+    kind = entry.isFolder ? EntryKind::Folder : entry.isLink ? EntryKind::Link : EntryKind::Other;
+    const std::string arrow = name + " -> ";
+    if (kind == EntryKind::Link) {
+        if (listed.compare(0, arrow.size(), arrow) != 0 || listed.size() == arrow.size()) {
+            error = path + ": a link rsync does not show readably";
+            return false;
+        }
+        target = listed.substr(arrow.size());
+    }
+    return true;
+}
+
+using LookCache = std::map<std::string, std::pair<EntryKind, std::string>>;
+
+// The walk for a remote DEST: from the server's root (or the remote home folder, or the
+// daemon's module), each part of DEST and then of `relative` is looked at; a folder is
+// stepped into, a link's text takes its place, and a part not there ends the walk. What
+// is handed on names real folders only, with no ".." (rsync 3.4 and later resolve ".."
+// by the text, not through the link before it).
+bool WalkRemote(const std::string& dest,
+                const std::string& relative,
+                LookCache& seen,
+                DestinationFolder& place,
+                std::string& error) {
+    const bool daemon = IsDaemonDestination(dest);
+    const int kMostLinks = 40;  // as the kernel allows on one path
+    // A daemon's module is the root: rsync names nothing above it.
+    std::string root = dest;
+    std::deque<std::string> ahead;
+    if (!daemon) {
+        const size_t colon = dest.find(':');
+        const std::string path = dest.substr(colon + 1);
+        root = dest.substr(0, colon + 1) + (path.rfind('/', 0) == 0 ? "/" : "");
+        ahead = SplitPath(path);
+    }
+    for (const std::string& part : SplitPath(relative)) {
+        ahead.push_back(part);
+    }
+    const std::string out = daemon ? " leads out of the module " + dest + ", which an rsync daemon cannot follow"
+                            : root.back() == '/' ? ""
+                                                 : " leads above the remote home folder; write DEST as an absolute path";
+    std::vector<std::string> reached;
+    int links = 0;
+    while (!ahead.empty()) {
+        const std::string part = ahead.front();
+        ahead.pop_front();
+        if (part == "..") {
+            if (!reached.empty()) {
+                reached.pop_back();
+            } else if (!out.empty()) {
+                error = DestinationPath(dest, relative) + ": a link on the way" + out;
+                return false;
+            }
+            continue;  // "/.." is "/"
+        }
+        reached.push_back(part);
+        const std::string here = DestinationPath(root, JoinPath(reached));
+        auto known = seen.find(here);
+        if (known == seen.end()) {
+            std::pair<EntryKind, std::string> look{EntryKind::Absent, ""};
+            if (!LookAt(here, part, look.first, look.second, error)) {
+                return false;
+            }
+            known = seen.emplace(here, look).first;
+        }
+        const auto& [kind, target] = known->second;
+        if (kind == EntryKind::Folder) {
+            continue;
+        }
+        reached.pop_back();
+        if (kind == EntryKind::Absent) {
+            ahead.push_front(part);
+            break;
+        }
+        if (kind == EntryKind::Other) {
+            error = here + ": not a folder";
+            return false;
+        }
+        if (++links > kMostLinks) {
+            error = DestinationPath(dest, relative) + ": more than " + std::to_string(kMostLinks) +
+                    " links on the way";
+            return false;
+        }
+        if (target[0] == '/') {
+            if (daemon) {
+                error = here + ": a link to " + target + out;
+                return false;
+            }
+            root = dest.substr(0, dest.find(':') + 1) + "/";
+            reached.clear();
+        }
+        const std::deque<std::string> into = SplitPath(target);
+        ahead.insert(ahead.begin(), into.begin(), into.end());
+    }
+    place.folder = DestinationPath(root, JoinPath(reached));
+    place.below = JoinPath(ahead);
+    return true;
+}
+
+// The same for a local DEST: the deepest folder on the way that exists, made real.
+bool WalkLocal(const std::string& dest, const std::string& relative, DestinationFolder& place, std::string& error) {
+    std::string path = dest;
+    std::deque<std::string> ahead = SplitPath(relative);
+    while (!ahead.empty()) {
+        const std::string next = DestinationPath(path, ahead.front());
+        struct stat st;
+        if (stat(next.c_str(), &st) != 0) {
+            // A link to nothing is no folder to be made here: rsync would refuse to make it.
+            const int failure = errno;
+            if (failure == ENOENT && lstat(next.c_str(), &st) != 0) {
+                break;
+            }
+            error = next + (failure == ENOENT ? std::string(": a link to a folder that is not there")
+                                              : ": " + std::string(std::strerror(failure)));
+            return false;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            error = next + ": not a folder";
+            return false;
+        }
+        path = next;
+        ahead.pop_front();
+    }
+    char real[PATH_MAX];
+    if (!realpath(path.c_str(), real)) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    place.folder = real;
+    place.below = JoinPath(ahead);
+    return true;
+}
+
+bool LocateOne(const std::string& dest, LookCache& seen, DestinationFolder& place, std::string& error) {
+    place.relative = JoinPath(SplitPath(place.relative));
+    if (!(IsLocalDestination(dest) ? WalkLocal(dest, place.relative, place, error)
+                                   : WalkRemote(dest, place.relative, seen, place, error))) {
+        return false;
+    }
+    // What is still to be made must be the end of `relative` itself: the staged tree has
+    // the same folders. A link that leads to a folder not there would need others.
+    const std::string& r = place.relative;
+    const std::string& b = place.below;
+    const bool tail = b.empty() || b == r ||
+                      (r.size() > b.size() && r.compare(r.size() - b.size(), b.size(), b) == 0 &&
+                       r[r.size() - b.size() - 1] == '/');
+    if (!tail) {
+        error = DestinationPath(place.folder, b.substr(0, b.find('/'))) + ": no such folder (on the way to " +
+                DestinationPath(dest, r) + "; DEST, and any folder a link on the way leads to, must exist)";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool LocateDestinationFolders(const std::string& dest, std::vector<DestinationFolder>& places, std::string& error) {
+    LookCache seen;
+    for (DestinationFolder& place : places) {
+        if (!LocateOne(dest, seen, place, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string ReachedPart(const DestinationFolder& place) {
+    if (place.below.empty()) {
+        return place.relative;
+    }
+    return place.below.size() >= place.relative.size()
+               ? ""
+               : place.relative.substr(0, place.relative.size() - place.below.size() - 1);
+}
+
+std::string NameInFolder(const DestinationFolder& place, const std::string& name) {
+    const std::string reached = ReachedPart(place);
+    return reached.empty() ? name : name.substr(std::min(name.size(), reached.size() + 1));
+}
+
+std::string NameInDestination(const DestinationFolder& place, const std::string& inFolder) {
+    const std::string reached = ReachedPart(place);
+    return reached.empty() ? inFolder : inFolder.empty() ? reached : reached + "/" + inFolder;
+}
 
 bool IsLocalDestination(const std::string& dest) {
     if (dest.rfind("rsync://", 0) == 0) {
@@ -188,18 +428,20 @@ bool ListDestination(const std::string& dest,
                      std::map<std::string, DestinationEntry>& entries,
                      std::string& error) {
     // Include the folders down to subPath and everything below it, nothing else.
-    // --copy-dirlinks: a linked folder on DEST is listed as the folder it names.
-    std::vector<std::string> options = {"-r", "--copy-dirlinks", "--list-only", "--no-h"};
-    std::string prefix = "/";
-    size_t from = 0;
-    for (size_t slash = subPath.find('/'); slash != std::string::npos; slash = subPath.find('/', from)) {
-        prefix += EscapePattern(subPath.substr(from, slash - from)) + "/";
-        options.push_back("--include=" + prefix);
-        from = slash + 1;
+    // -l: a link is listed as a link (rsync is never asked to follow one).
+    std::vector<std::string> options = {"-rl", "--list-only", "--no-h"};
+    if (!subPath.empty()) {
+        std::string prefix = "/";
+        size_t from = 0;
+        for (size_t slash = subPath.find('/'); slash != std::string::npos; slash = subPath.find('/', from)) {
+            prefix += EscapePattern(subPath.substr(from, slash - from)) + "/";
+            options.push_back("--include=" + prefix);
+            from = slash + 1;
+        }
+        options.push_back("--include=" + prefix + EscapePattern(subPath.substr(from)) + "/***");
+        options.push_back("--include=" + prefix + EscapePattern(subPath.substr(from)));
+        options.push_back("--exclude=*");
     }
-    options.push_back("--include=" + prefix + EscapePattern(subPath.substr(from)) + "/***");
-    options.push_back("--include=" + prefix + EscapePattern(subPath.substr(from)));
-    options.push_back("--exclude=*");
     std::string output;
     if (!RunRsync(options, {DestOperand(dest)}, DestOperand(dest) + ": cannot list it", &output, error)) {
         return false;
@@ -210,7 +452,13 @@ bool ListDestination(const std::string& dest,
     while (std::getline(lines, line)) {
         std::string name;
         DestinationEntry entry;
-        if (ParseListLine(line, name, entry) && (name == subPath || name.rfind(subPath + "/", 0) == 0)) {
+        if (!ParseListLine(line, name, entry) || name == ".") {
+            continue;
+        }
+        if (entry.isLink) {
+            name = name.substr(0, name.find(" -> "));
+        }
+        if (subPath.empty() || name == subPath || name.rfind(subPath + "/", 0) == 0) {
             entries[name] = entry;
         }
     }
@@ -230,7 +478,7 @@ bool FindDifferingFiles(const std::string& root,
     // A dry run by checksum itemizes each file it would change: ">f+++++++++" for a
     // new one, ">fc..." or ">f.s..." for one that exists with other content.
     std::string output;
-    if (!RunRsync({"-rcn", "--keep-dirlinks", "--itemize-changes", "--from0", "--files-from=" + list.path()},
+    if (!RunRsync({"-rcn", "--itemize-changes", "--from0", "--files-from=" + list.path()},
                   {RootOperand(root), DestOperand(dest)},
                   DestOperand(dest) + ": cannot compare it with " + root, &output, error)) {
         return false;
@@ -316,8 +564,7 @@ bool CopyToDestination(const std::string& root,
         return false;
     }
     // Never --inplace or --partial: a file appears under its name only when complete.
-    // --keep-dirlinks: a linked folder on DEST is written through, not replaced.
-    std::vector<std::string> options = {"-r", "--keep-dirlinks", "--chmod=D0755,F0644", "--from0",
+    std::vector<std::string> options = {"-r", "--chmod=D0755,F0644", "--from0",
                                         "--files-from=" + list.path()};
     options.push_back(replace ? "--ignore-times" : "--ignore-existing");
     if (how == Durability::Fsync) {

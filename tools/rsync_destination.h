@@ -23,12 +23,37 @@ bool IsRsyncLeftover(const std::string& name, const std::vector<std::string>& li
 
 struct DestinationEntry {
     bool isFolder = false;
+    bool isLink = false;
     uint64_t size = 0;
 };
 
-// Every entry of DEST at and under `subPath` (relative to DEST, "/" between parts), named
-// relative to DEST. An absent `subPath` gives no entries; an unreachable DEST fails. A
-// symbolic link to a folder on DEST (download/ kept on another disk) counts as that folder.
+// Where the folder `relative` of DEST (download/<version>, say) really lies: `folder`
+// names, in DEST's own form (a local path, host:path, a daemon's module path), the deepest
+// folder on the way that exists, reached through no symbolic link below its own name, and
+// `below` is the rest of `relative`, not there yet ("" when all of it is). A linked
+// download/ (kept on another disk) or a linked DEST is followed here, by reading each link,
+// so that rsync is handed a real folder and never has to write through a link (rsync 3.4
+// and later refuse to). A remote DEST is read through rsync alone, never a shell on the
+// server (a key restricted by rrsync works): one listing of one entry for each part of
+// the way, each looked at once for all of `places`. `relative` is "" for DEST itself.
+struct DestinationFolder {
+    std::string relative;
+    std::string folder;
+    std::string below;
+};
+bool LocateDestinationFolders(const std::string& dest, std::vector<DestinationFolder>& places, std::string& error);
+
+// `name` (relative to DEST, under place.relative) relative to place.folder, and back.
+std::string NameInFolder(const DestinationFolder& place, const std::string& name);
+std::string NameInDestination(const DestinationFolder& place, const std::string& inFolder);
+
+// The part of place.relative that place.folder stands for: the staged tree's counterpart
+// of place.folder is ROOT/<this>.
+std::string ReachedPart(const DestinationFolder& place);
+
+// Every entry of DEST at and under `subPath` (relative to DEST, "/" between parts; "" for
+// all of DEST), named relative to DEST. An absent `subPath` gives no entries; an
+// unreachable DEST fails. A symbolic link is listed as one (isLink), never followed.
 bool ListDestination(const std::string& dest,
                      const std::string& subPath,
                      std::map<std::string, DestinationEntry>& entries,
@@ -71,6 +96,7 @@ bool FetchFromDestination(const std::string& dest,
 // needed (mode 0755, files 0644, so that a web server running as another user reads
 // them). rsync writes each file under a temporary name beside it and renames it into
 // place when complete. With `replace` false, files DEST has already are left alone.
+// DEST is to be a real folder (LocateDestinationFolder): rsync writes through no link.
 // With Durability::Fsync each file is on disk before its rename.
 // `showProgress`: rsync's own progress line, redrawn on our standard error (a terminal).
 bool CopyToDestination(const std::string& root,

@@ -184,6 +184,23 @@ expect '[ $rc -eq 0 ] && [ -z "$calls" ]'
 expect 'grep -q "VORLANE_MACHINE=64only is set" <<<"$err"'
 expect '[ -z "$registered" ]'
 
+# scripts/demo.sh empties its folder as root: only one of its own (scripts/demo_folder.sh).
+name="the demo's folder"
+clone=$(dirname "$bootstrap")/..
+. "$(dirname "$bootstrap")/demo_folder.sh"
+# The home folder and the one above it carry the mark: only their place refuses them.
+mkdir -p "$fake/top/home" "$fake/old-demo/install" "$fake/old-demo/wineprefix" "$fake/mine"
+touch "$fake/top/$demo_mark" "$fake/top/home/$demo_mark" "$fake/old-demo/summary.txt" "$fake/mine/thesis.odt"
+ln -s top/home "$fake/home-link"
+for dir in / "$fake/top/home" "$fake/home-link" "$fake/top" "$clone" "$clone/.." "$fake/mine" "$fake/mine/thesis.odt"; do
+    expect '! HOME=$fake/top/home demo_folder_check "$dir" "$clone" 2>/dev/null'
+done
+expect '! HOME=$fake/top/home demo_folder_check "$fake/mine" "$clone" 2>"$fake/said" && grep -q "holds other things than the demo.s (thesis.odt)" "$fake/said"'
+touch "$fake/mine/$demo_mark"
+for dir in "$fake/mine" "$fake/old-demo" "$fake/new" "$clone/build/demo"; do
+    expect 'HOME=$fake/top/home demo_folder_check "$dir" "$clone"'
+done
+
 if [ "$failures" -ne 0 ]; then
     echo "bootstrap_test: $failures check(s) failed" >&2
     exit 1

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# vorlane-release publish and probe end to end. publish: to a local folder and over a
-# remote shell, the files first and the manifest last, a changed version refused, a copy
-# that arrived wrong caught before the manifest goes up, an interrupted upload repeated,
-# odd local paths and linked folders, the copies synced before the manifest. probe:
+# vorlane-release publish and probe end to end. publish, with whichever rsync is first on
+# PATH: to a local folder and over a remote shell, the files first and the manifest last
+# (watched at the destination itself), a changed version refused, a copy that arrived
+# wrong caught before the manifest goes up, an interrupted upload repeated, odd local
+# paths, a linked DEST, download/ and manifest folder written through, the copies synced
+# before the manifest. probe:
 # Debian's nginx, configured as docs/nginx-example.conf, serves the published tree as the
 # update host; a correct server passes, and a missing file, a stale manifest, other
 # content, an untrusted certificate and a server that takes "+" for a blank or breaks
@@ -21,37 +23,71 @@ expect() {
     grep -qF -- "$2" out.txt err.txt || fail "$3: no [$2] in: $(cat out.txt err.txt)"
 }
 
-# traced WHAT CMD...: runs the tool under strace, recording file creations and renames
-# (rsync's too) in trace.txt.
-traced() {
-    set +e
-    # LeakSanitizer cannot run under ptrace: a sanitizer build is traced without it.
-    ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 \
-        strace -f -qq -o trace.txt -e trace=open,openat,rename,renameat,renameat2 "$T" "$@" >out.txt 2>err.txt
-    rc=$?
-    set -e
-}
-# in_order WHAT: in trace.txt the manifest was never written under its own name, only
-# renamed there from a temporary one, after the last file of the version was renamed
-# into place.
-in_order() {
-    python3 - "$(basename "$manifest_rel")" <<'PY' || fail "$1: not the files first, then the manifest by rename"
-import re, sys
-base = sys.argv[1]
-final = lambda p: p == base or p.endswith("/" + base)
-lines = open("trace.txt").read().splitlines()
-written = [l for l in lines if "open" in l and re.search(r"O_(WRONLY|RDWR|CREAT)", l)
-           and final(re.search(r'"([^"]*)"', l).group(1))]
-renamed = [(i, re.findall(r'"([^"]*)"', l)[-1]) for i, l in enumerate(lines) if "rename" in l and "= 0" in l]
-manifest = [i for i, target in renamed if final(target)]
-files = [i for i, target in renamed if "download/" in target]
-sys.exit(0 if not written and len(manifest) == 1 and files and max(files) < manifest[0] else 1)
-PY
-}
-
 # The manifest's place under a document root, as this build has it.
 manifest_rel=$("$T" publish --help | sed -n 's|^The manifest path of this build: DEST/||p')
 [ -n "$manifest_rel" ] || { echo "publish --help does not name the manifest path" >&2; exit 1; }
+
+# The rsync this run uses (the first on PATH); the stand-ins below call it.
+real_rsync=$(command -v rsync)
+echo "rsync: $("$real_rsync" --version | head -n 1)"
+
+# watched DIR CMD...: runs the tool with a stand-in for rsync first on PATH that records
+# DIR's files (links followed) and their SHA-256 before and after each rsync run, and the
+# manifest's inode, in watch.log; the state after the tool ended comes last.
+mkdir watch
+cat >watch/rsync <<WATCH
+#!/bin/sh
+snap() {
+    (cd "\$WATCH_DIR" && find -L . -type f -print0 | sort -z | xargs -0r sha256sum
+     stat -L -c 'inode %i' "$manifest_rel" 2>/dev/null; echo --) >>"$work/watch.log"
+}
+snap
+"$real_rsync" "\$@"
+rc=\$?
+snap
+exit \$rc
+WATCH
+chmod +x watch/rsync
+watched() {
+    local dir=$1
+    shift
+    rm -f watch.log
+    WATCH_DIR=$dir PATH="$work/watch:$PATH" run "$@"
+    WATCH_DIR=$dir watch/rsync --version >/dev/null
+}
+# in_order WHAT STAGED: in watch.log the manifest of STAGED appeared in one step, by a new
+# file (renamed into place, not rewritten), after every file of its version was in place
+# with its content; until then the old manifest stayed as it was.
+in_order() {
+    python3 - "$manifest_rel" "$2" <<'PY' || fail "$1: not the files first, then the manifest by rename"
+import hashlib, os, sys
+rel, staged = sys.argv[1], sys.argv[2]
+digest = lambda p: hashlib.sha256(open(p, "rb").read()).hexdigest()
+want = {}
+for top, _, names in os.walk(os.path.join(staged, "download")):
+    for n in names:
+        path = os.path.join(top, n)
+        want[os.path.relpath(path, staged)] = digest(path)
+new = digest(os.path.join(staged, rel))
+states, cur, inode = [], {}, None
+for line in open("watch.log").read().splitlines():
+    if line == "--":
+        states.append((cur, inode))
+        cur, inode = {}, None
+    elif line.startswith("inode "):
+        inode = line[6:]
+    else:
+        sha, path = line.split("  ", 1)
+        cur[os.path.normpath(path)] = sha
+seen = [s.get(rel) for s, _ in states]
+first = next((i for i, m in enumerate(seen) if m == new), None)
+ok = (first is not None and first > 0
+      and all(m == seen[0] for m in seen[:first]) and all(m == new for m in seen[first:])
+      and all(states[first - 1][0].get(n) == sha for n, sha in want.items())
+      and (seen[0] is None or states[first][1] != states[0][1]))
+sys.exit(0 if ok else 1)
+PY
+}
 
 # stage_release VERSION: release files (a "+" and a blank in one name, a file larger than
 # one transfer block), signed and staged into staged-VERSION/.
@@ -87,14 +123,17 @@ run publish --staged staged-1.0 www
 expect 0 "1 temporary file(s) of an interrupted rsync" "publishing again after an interrupted upload"
 
 # Local paths rsync would take for a host (a colon before the first "/") or an option, and
-# a server whose download/ is a link to another disk: it is written through.
+# a server whose document root is a link and whose download/ is a link to another disk:
+# both are written through, and stay links.
 cp -r staged-1.0 st:1
-mkdir -- -www store
-ln -s ../store ./-www/download
+mkdir www-real store
+ln -s www-real ./-www
+ln -s ../store www-real/download
 run publish --staged st:1 -- -www
 expect 0 "Published version 1.0" "odd local paths and a linked download/"
 cmp -s staged-1.0/download/1.0/data/big.bin store/1.0/data/big.bin || fail "the linked download/ was not written"
-cmp -s "staged-1.0/$manifest_rel" "./-www/$manifest_rel" || fail "odd local paths: the manifest is not in place"
+cmp -s "staged-1.0/$manifest_rel" "www-real/$manifest_rel" || fail "odd local paths: the manifest is not in place"
+[ -L ./-www ] && [ -L www-real/download ] || fail "a linked DEST or download/ was replaced"
 mkdir dest:1
 run publish --staged staged-1.0 dest:1
 expect 2 "write ./dest:1 for the folder" "a DEST that is a local folder and a host"
@@ -111,10 +150,11 @@ expect 1 "staged-link/download/1.0/readme.txt: a symbolic link" "a link in the s
 mkdir shim
 cat >shim/rsync <<'SHIM'
 #!/bin/sh
-/usr/bin/rsync "$@" || exit $?
+"$REAL_RSYNC" "$@" || exit $?
 case " $* " in *" --ignore-existing "*) [ -z "${DAMAGE:-}" ] || sh -c "$DAMAGE" ;; esac
 SHIM
 chmod +x shim/rsync
+export REAL_RSYNC=$real_rsync
 DAMAGE="printf 'X' | dd of=$work/www/download/2.0/readme.txt bs=1 count=1 conv=notrunc 2>/dev/null" \
     PATH="$work/shim:$PATH" run publish --staged staged-2.0 www
 expect 1 "www/download/2.0/readme.txt: its SHA-256 is not the manifest's" "damaged local copy"
@@ -130,9 +170,9 @@ echo extra >www/download/1.0/extra.txt
 run publish --staged staged-1.0 www
 expect 1 "www/download/1.0/extra.txt: not in the manifest of version 1.0" "extra file in the version folder"
 rm www/download/1.0/extra.txt
-traced publish --staged staged-2.0 www
+watched www publish --staged staged-2.0 www
 expect 0 "Published version 2.0" "local publish of 2.0"
-in_order "local publish of 2.0"
+in_order "local publish of 2.0" staged-2.0
 cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "local publish of 2.0: not the new manifest"
 # Back to 1.0: installations that took serial 200 would refuse its serial 100.
 run publish --staged staged-1.0 www
@@ -140,8 +180,13 @@ expect 1 "has serial 200 (version 2.0); installations that took it refuse this m
 cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "publishing an older serial replaced the manifest"
 
 # --- publish over a remote shell ---------------------------------------------------------
-# rsh.sh stands in for ssh: it runs rsync's remote side here, logging each command.
-mkdir remote
+# rsh.sh stands in for ssh: it runs rsync's remote side here, logging each command. The
+# server's document root is an absolute link to srv/root, whose download/ and manifest
+# folder are links too (one relative, climbing above DEST, one absolute).
+mkdir -p srv/root srv/store "srv/manifests"
+ln -s "$work/srv/root" remote
+ln -s ../store srv/root/download
+ln -s "$work/srv/manifests" "srv/root/$(dirname "$manifest_rel")"
 printf '#!/bin/sh\nshift\necho "$*" >>"%s/rsh.log"\nexec sh -c "$*"\n' "$work" >rsh.sh
 chmod +x rsh.sh
 export RSYNC_RSH=$work/rsh.sh
@@ -151,7 +196,7 @@ mkdir oldbin
 cat >oldbin/rsync <<'OLD'
 #!/bin/sh
 for a in "$@"; do [ "$a" != --fsync ] || { echo "rsync: --fsync: unknown option" >&2; exit 1; }; done
-exec /usr/bin/rsync "$@"
+exec "$REAL_RSYNC" "$@"
 OLD
 printf '#!/bin/sh\n[ -e "%s" ] && echo late >>"%s/sync.log" || echo early >>"%s/sync.log"\nexec /bin/sync\n' \
     "$work/remote/$manifest_rel" "$work" "$work" >oldbin/sync
@@ -161,10 +206,12 @@ RSYNC_RSH=$work/rsh-old.sh run publish --staged staged-1.0 "fakehost:$work/remot
 expect 0 "the rsync on the server lacks --fsync: \"sync\" ran there" "remote publish, rsync without --fsync"
 [ "$(cat sync.log 2>/dev/null)" = early ] || fail "remote publish without --fsync: sync before the manifest: $(cat sync.log)"
 # A second release replaces the manifest; the copies carry --fsync.
-traced publish --staged staged-2.0 "fakehost:$work/remote"
+watched remote publish --staged staged-2.0 "fakehost:$work/remote"
 expect 0 "Published version 2.0" "remote publish"
 expect 0 "Durability: the files were on disk (rsync --fsync)" "remote publish"
-in_order "remote publish"
+in_order "remote publish" staged-2.0
+[ -f srv/store/2.0/data/big.bin ] && [ -f "srv/manifests/$(basename "$manifest_rel")" ] &&
+    [ -L remote ] && [ -L srv/root/download ] || fail "remote publish: not written through the links"
 cmp -s "staged-2.0/$manifest_rel" "remote/$manifest_rel" || fail "remote publish: the manifest of 1.0 stayed"
 diff -r staged-2.0/download/2.0 remote/download/2.0 >/dev/null || fail "remote publish: the files differ"
 [ "$(stat -c %a remote/download/2.0/readme.txt)" = 644 ] || fail "remote publish: a file is not 0644"

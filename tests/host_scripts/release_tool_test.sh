@@ -299,6 +299,34 @@ grep -qx "expires=2099-01-01T00:00:00Z" fresh.txt || fail "sign --expires DATE: 
 "$T" sign --key keys/private.pem --release-dir rel --serial 42 low.txt >/dev/null
 refused "stage of a lower serial" "has serial $serial (version 2.0.1); installations that took it refuse this manifest's serial 42. Sign the unsigned manifest again with --serial $((serial + 1))" \
     www/download/2.0.3 stage --release-dir rel --signed low.txt --out www
+# A release signed where the clock ran a year fast: --serial cannot outrun its serial (sign
+# refuses one so far ahead and points to --serial-above), so stage names the sign command
+# that can, and that command, run as named, lets today's release through.
+ahead=$(($(date +%s) + 365 * 86400))
+manifest_rel=$("$T" publish --help | sed -n 's|^The manifest path of this build: DEST/||p')
+"$T" manifest --version 2.0.4 --out fast.txt rel 2>/dev/null
+"$T" manifest --version 2.0.5 --out today.txt rel 2>/dev/null
+cp today.txt today-unsigned.txt
+run sign --key keys/private.pem --release-dir rel --serial-above $((ahead - 1)) fast.txt
+grep -qx "serial: $ahead (365 days ahead of this machine's clock)" out.txt ||
+    fail "sign --serial-above a year ahead: exit $rc $(cat out.txt err.txt)"
+"$T" stage --release-dir rel --signed fast.txt --out www-fast >/dev/null
+"$T" sign --key keys/private.pem --release-dir rel today.txt >/dev/null
+refused "stage after a fast clock" "www-fast/$manifest_rel has serial $ahead (version 2.0.4, 365 days ahead of this machine's clock)" \
+    www-fast/download/2.0.5 stage --release-dir rel --signed today.txt --out www-fast
+way_out=$(grep -o "vorlane-release sign --key PRIVATE_KEY .* UNSIGNED_MANIFEST" err.txt) ||
+    fail "stage after a fast clock names no sign command: $(cat err.txt)"
+sign_refused "--serial past a fast clock" "give --serial-above that serial" today-unsigned.txt \
+    --release-dir rel --serial $((ahead + 1))
+cp today-unsigned.txt today.txt
+# shellcheck disable=SC2086  # the named command, split into its words
+$(echo "$way_out" | sed -e "s|^vorlane-release|$T|" -e 's|PRIVATE_KEY|keys/private.pem|' \
+    -e 's|RELEASE_DIR|rel|' -e 's|UNSIGNED_MANIFEST|today.txt|') >/dev/null
+run stage --release-dir rel --signed today.txt --out www-fast
+[ "$rc" -eq 0 ] && cmp -s today.txt "www-fast/$manifest_rel" || fail "stage with the named command's serial: exit $rc $(cat err.txt)"
+run verify --public keys/public.key today.txt
+grep -qx "serial: $((ahead + 1)) (365 days ahead of this machine's clock)" out.txt ||
+    fail "verify of a serial ahead of the clock: $(cat out.txt err.txt)"
 
 cp -r rel relB
 updater other relB/VorlanePatcher.exe
