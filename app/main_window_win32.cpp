@@ -38,7 +38,7 @@ void CloseRequest(HWND window) {
 void LaunchInstalledBot() {
     const BotStart start = StartBot();
     // Whether the bot runs, and through which path, or why it does not.
-    WriteLog(BotLaunchText(start.started, start.detail));
+    WriteLog(BotLaunchText(start.started, start.detail), LogKind::Outcome);
 }
 
 WindowSteps StepsOf(HWND window) {

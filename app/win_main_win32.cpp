@@ -42,6 +42,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (WorkerThread.joinable()) {
         WorkerThread.detach();
     }
-    WriteLog(ExitText(ReadPhase()));
+    WriteLog(ExitText(ReadPhase()), LogKind::Outcome);
     ExitProcess(0);
 }

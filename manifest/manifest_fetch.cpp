@@ -22,6 +22,7 @@ bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error) {
     const uint32_t status = HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs);
     const bool accepted = AcceptManifestResponse(status, body, manifest, error);
     WriteLog(ManifestText(status, body.size(), TickCountMs() - started, accepted,
-                          accepted ? manifest.version : error));
+                          accepted ? manifest.version : error),
+             accepted ? LogKind::Routine : LogKind::Outcome);
     return accepted;
 }

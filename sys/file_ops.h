@@ -1,6 +1,7 @@
 // The few whole-file operations of the install: existence, durable replacement, removal.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 
@@ -10,6 +11,9 @@ enum class FileStep { Done, Busy, Failed };
 
 // True when a file or a folder exists at the path.
 bool PathExists(const std::string& path);
+// When the file was last written, in seconds since 1970-01-01 00:00 UTC; -1 when that cannot
+// be read.
+int64_t FileWriteTime(const std::string& path);
 // Writes the file's data through to the disk. The file is opened sharing everything, so a
 // reader that does not mind writers (a virus scanner that has just opened the new file) is
 // no obstacle.

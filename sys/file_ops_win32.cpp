@@ -19,6 +19,17 @@ bool PathExists(const std::string& path) {
     return GetFileAttributesW(LongPathW(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+int64_t FileWriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(LongPathW(path).c_str(), GetFileExInfoStandard, &data)) {
+        return -1;
+    }
+    // 100-nanosecond steps since 1601-01-01; 1970 begins 11644473600 seconds later.
+    const uint64_t ticks =
+        (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000000) - 11644473600;
+}
+
 FileStep FlushFileToDisk(const std::string& path) {
     // Without this a power loss right after the rename can leave the new name on a file
     // whose data never reached the disk.

@@ -37,3 +37,8 @@ std::string LogField(const std::string& name, const std::string& value) {
 std::string LogField(const std::string& name, uint64_t value) {
     return LogField(name, std::to_string(value));
 }
+
+bool LogLineFits(uint64_t spent, uint64_t size, LogKind kind) {
+    const uint64_t budget = kind == LogKind::Outcome ? kLogLimitBytes : kLogLimitBytes - kLogOutcomeReserveBytes;
+    return spent <= budget && size <= budget - spent;
+}

@@ -31,10 +31,20 @@ std::string FormatLogLine(const UtcTime& time, const std::string& text);
 std::string LogField(const std::string& name, const std::string& value);
 std::string LogField(const std::string& name, uint64_t value);
 
+// What a line is to the run's budget of kLogLimitBytes. Routine lines (a file's decision, a
+// transfer or a check that went well, ...) may spend all of it but kLogOutcomeReserveBytes;
+// outcome lines (a failure, the pass's end, the bot's start, the program's exit) may spend
+// all of it, so that a run whose per-file lines filled the log still shows how it ended.
+enum class LogKind { Routine, Outcome };
+inline constexpr uint64_t kLogOutcomeReserveBytes = 65536;
+// Whether a line of `size` bytes of `kind` is written when this run has written `spent`.
+bool LogLineFits(uint64_t spent, uint64_t size, LogKind kind);
+
 // Opens the log beside the program (InstallDir must be set), turning an over-long log into
 // the older file first. Called once, before the first pass (a second call closes the first
 // log and starts over). Any failure leaves the log off.
 void OpenSupportLog();
-// Appends one line stamped with the current UTC time. Never fails the caller: a log that
-// could not be opened or written is skipped. Safe from both threads; takes no lock.
-void WriteLog(const std::string& text);
+// Appends one line stamped with the current UTC time, if it fits the run's budget. Never
+// fails the caller: a log that could not be opened or written is skipped. Safe from both
+// threads; takes no lock.
+void WriteLog(const std::string& text, LogKind kind = LogKind::Routine);

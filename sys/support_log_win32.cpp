@@ -12,9 +12,9 @@ namespace {
 
 // Set once on the window thread before the first pass starts, then only read.
 HANDLE LogFile = INVALID_HANDLE_VALUE;
-// What this run may still append: a run that keeps failing and retrying cannot grow the log
-// without end; the older file is made only at the start, when no one writes.
-std::atomic<uint64_t> LogRoom{kLogLimitBytes};
+// What this run has appended: a run that keeps failing and retrying cannot grow the log
+// without end (LogLineFits); the older file is made only at the start, when no one writes.
+std::atomic<uint64_t> LogSpent{0};
 
 uint64_t FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -57,18 +57,18 @@ void OpenSupportLog() {
                           FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-void WriteLog(const std::string& text) {
+void WriteLog(const std::string& text, LogKind kind) {
     if (LogFile == INVALID_HANDLE_VALUE) {
         return;
     }
     const std::string line = FormatLogLine(NowUtc(), text);
     const uint64_t size = line.size();
-    uint64_t room = LogRoom.load();
+    uint64_t spent = LogSpent.load();
     do {
-        if (room < size) {
+        if (!LogLineFits(spent, size, kind)) {
             return;
         }
-    } while (!LogRoom.compare_exchange_weak(room, room - size));
+    } while (!LogSpent.compare_exchange_weak(spent, spent + size));
     DWORD written = 0;
     WriteFile(LogFile, line.data(), static_cast<DWORD>(size), &written, nullptr);
 }

@@ -164,12 +164,16 @@ int RunCheck(const Args& argv, CommandIo& io) {
     }
     const ReleaseManifest& m = loaded.manifest;
     std::string record;
-    const SerialRecord accepted = ReadWholeFile(installDir + kSerialRecordName, record, error)
-                                      ? ParseSerialRecord(record)
-                                      : SerialRecord();
-    io.out << FreshnessLines(m, NowSeconds()) << "accepted serial: "
-           << (accepted.known ? std::to_string(accepted.serial) + InParentheses(SerialAheadText(accepted.serial, NowSeconds()))
-                              : std::string("none"))
+    const std::string recordPath = installDir + kSerialRecordName;
+    const SerialRecord stored =
+        ReadWholeFile(recordPath, record, error) ? ParseSerialRecord(record) : SerialRecord();
+    // Counted as the updater counts it: a record far ahead of the clock as the time it was written.
+    const SerialRecord accepted =
+        CountedSerialRecord(stored, stat(recordPath.c_str(), &st) == 0 ? st.st_mtime : -1, NowSeconds());
+    io.out << FreshnessLines(m, NowSeconds())
+           << "accepted serial: " << (accepted.known ? std::to_string(accepted.serial) +
+                                                    InParentheses(SerialAheadText(accepted.serial, NowSeconds()))
+                                              : std::string("none"))
            << "\n";
     if (!JudgeManifestFreshness(m, accepted, NowSeconds(), error)) {
         io.out << "updater: Serwer aktualizacji: " << error << "\n";

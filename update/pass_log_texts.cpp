@@ -76,6 +76,11 @@ std::string StagedUpdaterText(bool staged) {
     return "nowy_aktualizator" + LogField("VorlanePatcher.new.exe", YesNo(staged));
 }
 
+std::string SerialRecordText(int64_t serial, bool written) {
+    return "numer_wydania" + LogField("numer", serial < 0 ? 0 : static_cast<uint64_t>(serial)) +
+           LogField("zapisany", YesNo(written));
+}
+
 std::string PassEndText(int32_t phase, const std::string& status, const std::string& detail) {
     std::string text =
         std::string("koniec_przebiegu") + LogField("faza", PhaseName(phase)) + LogField("status", status);

@@ -27,6 +27,7 @@ std::string WaitText(uint32_t elapsedMs, bool confirmed, bool autoMode);
 std::string BotSeenText(bool running);
 std::string TerminationText(int32_t ended);
 std::string StagedUpdaterText(bool staged);
+std::string SerialRecordText(int64_t serial, bool written);
 std::string PassEndText(int32_t phase, const std::string& status, const std::string& detail);
 std::string BotLaunchText(bool started, const std::string& detail);
 std::string ExitText(int32_t phase);

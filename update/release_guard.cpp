@@ -50,6 +50,29 @@ bool JudgeManifestFreshness(const ReleaseManifest& manifest,
     return true;
 }
 
-bool RaisesSerialRecord(const ReleaseManifest& manifest, const SerialRecord& accepted) {
-    return manifest.hasSerial && (!accepted.known || manifest.serial > accepted.serial);
+SerialRecord CountedSerialRecord(const SerialRecord& stored, int64_t writtenAt, int64_t now) {
+    if (!stored.known || stored.serial <= now || stored.serial - now <= kClockAllowanceSeconds) {
+        return stored;
+    }
+    SerialRecord counted;
+    counted.known = true;
+    if (writtenAt >= 0 && (writtenAt <= now || writtenAt - now <= kClockAllowanceSeconds)) {
+        counted.serial = writtenAt;
+    }
+    return counted;
+}
+
+bool SerialToKeep(const ReleaseManifest& manifest,
+                  const SerialRecord& stored,
+                  const SerialRecord& counted,
+                  int64_t now,
+                  int64_t& keep) {
+    if (!manifest.hasSerial) {
+        return false;
+    }
+    keep = manifest.serial < now ? manifest.serial : now;
+    if (counted.known && keep < counted.serial) {
+        keep = counted.serial;
+    }
+    return !stored.known || keep != stored.serial;
 }

@@ -32,9 +32,32 @@ bool JudgeManifestFreshness(const ReleaseManifest& manifest,
                             int64_t now,
                             std::string& error);
 
-// True when the record must be rewritten after `manifest` was accepted.
-bool RaisesSerialRecord(const ReleaseManifest& manifest, const SerialRecord& accepted);
+// The record as a pass counts it. This program never keeps a serial above the clock of the
+// moment it keeps it (see SerialToKeep), so a stored serial more than kClockAllowanceSeconds
+// ahead of `now` was kept by an older updater from a release signed on a fast clock, or the
+// clock has been set back since. Counted as it stands it would refuse every release signed
+// with a true clock until the clock reaches it, so it counts as the moment the record was
+// written (`writtenAt`, seconds since 1970; negative when unknown): no release signed with a
+// true clock before that moment is taken again, and one signed after it is. When that moment
+// is as far ahead, nothing but "a serial was accepted" is left of the record: a manifest
+// without a serial stays refused, any serial is taken and kept as the new record.
+SerialRecord CountedSerialRecord(const SerialRecord& stored, int64_t writtenAt, int64_t now);
+
+// What the installation keeps after `manifest` was accepted over `counted` (the record
+// `stored` counted at `now`): the manifest's serial, but never more than `now`, so that a
+// release signed on a fast clock cannot hold back every release signed after this pass
+// with a true one; and never less than the record already counted. True when that differs
+// from the stored record, with the number in `keep`.
+bool SerialToKeep(const ReleaseManifest& manifest,
+                  const SerialRecord& stored,
+                  const SerialRecord& counted,
+                  int64_t now,
+                  int64_t& keep);
 
 // The judgement against InstallDir's record and the system clock; an accepted manifest
-// with a higher serial is recorded at once, before any file is compared or fetched.
+// with a higher serial is recorded at once, before any file is compared or fetched. A
+// record that cannot be written is counted in memory for the rest of the run and written
+// again by RetryPendingSerialRecord.
 bool AcceptManifestFreshness(const ReleaseManifest& manifest, std::string& error);
+// Writes a record that AcceptManifestFreshness could not write; nothing when none waits.
+void RetryPendingSerialRecord();

@@ -5,13 +5,22 @@
 
 #include "sys/clock.h"
 #include "sys/file_ops.h"
+#include "sys/file_replace.h"
 #include "sys/install_paths.h"
+#include "sys/support_log.h"
+#include "update/pass_log_texts.h"
 #include "update/release_guard.h"
 
 namespace {
 
 // Anything over this is no record this program wrote.
 const std::streamsize kRecordReadLimit = 64;
+
+// A serial accepted in this run whose record could not be written (a virus scanner holding
+// the file, say). Every later pass counts it, and it is written again at the end of the pass
+// and by the next pass. Only the worker thread, one pass at a time, touches it.
+SerialRecord Pending;
+std::string PendingPath;
 
 SerialRecord ReadSerialRecord(const std::string& path) {
     std::ifstream in;
@@ -24,25 +33,18 @@ SerialRecord ReadSerialRecord(const std::string& path) {
     return ParseSerialRecord(text);
 }
 
-// Written beside the record and renamed over it, so that a crash leaves the old record or
-// the new one. A failure is ignored: the folder then cannot take the release's files either,
-// and an installation without a record is never locked out.
-void WriteSerialRecord(const std::string& path, int64_t serial) {
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out;
-        if (!OpenWriteStream(out, temporary)) {
-            return;
-        }
-        out << FormatSerialRecord(serial);
-        out.close();
-        if (!out) {
-            DeleteFileQuietly(temporary);
-            return;
-        }
-    }
-    if (FlushFileToDisk(temporary) != FileStep::Done || MoveFileOver(temporary, path) != FileStep::Done) {
-        DeleteFileQuietly(temporary);
+// Written beside the record, flushed, and renamed over it, so that a crash leaves the old
+// record or the new one. An installation whose record is lost is never locked out; one
+// whose record stays on the older serial could be turned back, so a failure is logged and
+// the serial kept pending.
+void KeepSerialRecord(const std::string& path, int64_t serial) {
+    const bool written = ReplaceFileDurably(path, FormatSerialRecord(serial)) == FileStep::Done;
+    WriteLog(SerialRecordText(serial, written), written ? LogKind::Routine : LogKind::Outcome);
+    Pending = SerialRecord();
+    if (!written) {
+        Pending.known = true;
+        Pending.serial = serial;
+        PendingPath = path;
     }
 }
 
@@ -50,12 +52,24 @@ void WriteSerialRecord(const std::string& path, int64_t serial) {
 
 bool AcceptManifestFreshness(const ReleaseManifest& manifest, std::string& error) {
     const std::string path = MakeInstallPath(kSerialRecordName);
-    const SerialRecord accepted = ReadSerialRecord(path);
-    if (!JudgeManifestFreshness(manifest, accepted, UnixTimeSeconds(), error)) {
+    const int64_t now = UnixTimeSeconds();
+    const SerialRecord stored = ReadSerialRecord(path);
+    SerialRecord counted = CountedSerialRecord(stored, FileWriteTime(path), now);
+    if (Pending.known && PendingPath == path && (!counted.known || Pending.serial > counted.serial)) {
+        counted = Pending;
+    }
+    if (!JudgeManifestFreshness(manifest, counted, now, error)) {
         return false;
     }
-    if (RaisesSerialRecord(manifest, accepted)) {
-        WriteSerialRecord(path, manifest.serial);
+    int64_t keep = 0;
+    if (SerialToKeep(manifest, stored, counted, now, keep)) {
+        KeepSerialRecord(path, keep);
     }
     return true;
+}
+
+void RetryPendingSerialRecord() {
+    if (Pending.known && PendingPath == MakeInstallPath(kSerialRecordName)) {
+        KeepSerialRecord(PendingPath, Pending.serial);
+    }
 }

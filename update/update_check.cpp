@@ -53,7 +53,7 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
 
 bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list) {
     SetPhaseAndStatus(Checking, kCheckingStatus);
-    WriteLog(PassStartText(ResetPassFields(), AutoMode.load(), InstallDir));
+    WriteLog(PassStartText(ResetPassFields(), AutoMode.load(), InstallDir), LogKind::Outcome);
     // An older or expired manifest ends the pass before any local file is read.
     if (!FetchReleaseManifest(manifest, error) || !AcceptManifestFreshness(manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);

@@ -81,7 +81,8 @@ bool InstallOne(const ReleaseManifest& manifest,
     const bool downloaded =
         DownloadReleaseFile(manifest, entry, temporary, MakeProgressUpdate(base), partial, error, &report);
     WriteLog(DownloadText({entry.name, report.status, report.bytes, TickCountMs() - started, report.resumedFrom,
-                           downloaded ? std::string() : error}));
+                           downloaded ? std::string() : error}),
+             downloaded ? LogKind::Routine : LogKind::Outcome);
     if (!downloaded) {
         // The download removed its temporary file unless it kept bytes worth continuing.
         if (partial.bytes > 0) {
@@ -92,7 +93,7 @@ bool InstallOne(const ReleaseManifest& manifest,
     }
     std::string digest;
     const bool matches = Sha256FileHex(temporary, digest) && digest == entry.sha256;
-    WriteLog(VerifyText(entry.name, matches, digest));
+    WriteLog(VerifyText(entry.name, matches, digest), matches ? LogKind::Routine : LogKind::Outcome);
     if (!matches) {
         DeleteFileQuietly(temporary);
         FailUpdate("Plik " + entry.name + " jest uszkodzony (zla suma kontrolna)");
@@ -101,7 +102,7 @@ bool InstallOne(const ReleaseManifest& manifest,
     // The data goes to the disk before the rename, so that a power loss cannot leave the
     // installed name on an empty or torn file.
     const bool moved = MoveIntoPlace(temporary, target);
-    WriteLog(MoveText(entry.name, target, moved));
+    WriteLog(MoveText(entry.name, target, moved), moved ? LogKind::Routine : LogKind::Outcome);
     if (!moved) {
         DeleteFileQuietly(temporary);
         FailUpdate("Nie moge zapisac " + entry.name + " (plik otwarty?)");

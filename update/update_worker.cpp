@@ -2,6 +2,7 @@
 
 #include "sys/support_log.h"
 #include "update/pass_log_texts.h"
+#include "update/release_guard.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 
@@ -27,7 +28,8 @@ void UpdateWorker() {
     if (RunUpdateCheck(manifest, error, list)) {
         RunUpdateInstall(manifest, error, list);
     }
-    WriteLog(PassEndLine());
+    RetryPendingSerialRecord();
+    WriteLog(PassEndLine(), LogKind::Outcome);
 }
 
 void StartWorker() {

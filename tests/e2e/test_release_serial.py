@@ -1,4 +1,7 @@
-"""Serial and expiry records with an older real program under Wine, against the local update server.
+"""Serial and expiry records with the real program under Wine, against the local update server.
+
+- A release signed on a clock a year fast installs, and so does the next one, signed with a
+  true clock: the program keeps its own clock's time, not the fast serial.
 
 - The updater of the last commit before these records existed (built here from that commit
   with `git archive` and this build's key and server address) updates from a manifest that
@@ -8,6 +11,7 @@
 import os
 import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -46,6 +50,55 @@ def build_older_updater():
     subprocess.run(["cmake", "--build", os.path.join(work, "build"), "-j2", "--target", "VorlanePatcher"],
                    check=True, capture_output=True, timeout=900)
     return exe, None
+
+
+def run_auto(session, folder, save_as):
+    """One --auto run that must update and start the bot; the bot is then stopped."""
+    proc = session.start(os.path.join(folder, "VorlanePatcher.exe"), "--auto", timeout=120)
+    window = session.find_window()
+    if window is None:
+        raise AssertionError("no window")
+    phase = session.wait_phase(window, wd.FINISHED, 60, save_as=save_as)
+    runs = wd.wait_for(lambda: wd.read_runs(folder), 20)
+    with open(os.path.join(folder, "Vorlane.stop"), "w"):
+        pass
+    session.wait_gone(30)
+    code = wd.wait_exit(proc, 30)
+    wd.wait_for(lambda: any(line.startswith("stop ") for line in wd.read_runs(folder)), 20)
+    return phase, code, runs
+
+
+def read_record(folder):
+    with open(os.path.join(folder, "VorlanePatcher.serial"), "rb") as f:
+        first, second = f.read().decode().split()
+    assert first == second
+    return int(first)
+
+
+class FastClockTest(unittest.TestCase):
+    def test_a_release_signed_a_year_ahead_does_not_hold_back_the_next(self):
+        with wd.Session("fast_signing_clock") as session:
+            folder = session.install("install")
+            year = 365 * 86400
+            before = int(time.time())
+            fast = wd.Release("2.6.0.1").add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT))
+            fast.add("data/items.txt", b"signed a year ahead\n").publish(records="serial=%d\n" % (before + year))
+            phase, code, runs = run_auto(session, folder, "fast_signed")
+            self.assertEqual((phase, code), (wd.FINISHED, 0))
+            self.assertTrue(runs, "the bot was not started")
+            kept = read_record(folder)
+            self.assertGreaterEqual(kept, before)
+            self.assertLessEqual(kept, int(time.time()))
+
+            today = int(time.time())
+            true = wd.Release("2.6.0.1").add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT))
+            true.add("data/items.txt", b"signed today\n").publish(records="serial=%d\n" % today)
+            os.remove(os.path.join(folder, "Vorlane.runs"))
+            phase, code, runs = run_auto(session, folder, "signed_today")
+            self.assertEqual((phase, code), (wd.FINISHED, 0))
+            self.assertTrue(runs, "the bot was not started")
+            self.assertEqual(wd.read_bytes(os.path.join(folder, "data", "items.txt")), b"signed today\n")
+            self.assertEqual(read_record(folder), today)
 
 
 class OlderUpdaterTest(unittest.TestCase):

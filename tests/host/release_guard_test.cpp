@@ -36,3 +36,82 @@ TEST(ReleaseGuard, AnExpiredManifestIsRefusedAfterADaysAllowance) {
     m.hasExpires = false;
     EXPECT_EQ(Judge(m, SerialRecord(), 4107542400), "untouched");
 }
+
+// Wrong clocks, the signer's or the user's, may weaken the guard but never lock anyone out:
+// what is kept is never above the updater's clock nor below what was already counted, and a
+// record that no clock of this updater could have kept counts as the moment it was written.
+TEST(ReleaseGuard, NoClockLocksTheInstallationOut) {
+    const int64_t now = 1796000000;
+    const int64_t year = 365 * 86400;
+    auto record = [](int64_t serial) {
+        SerialRecord r;
+        r.known = true;
+        r.serial = serial;
+        return r;
+    };
+    auto manifest = [](int64_t serial) {
+        ReleaseManifest m;
+        m.hasSerial = true;
+        m.serial = serial;
+        return m;
+    };
+    // Returns the serial kept, or -1 when the record stays as it is.
+    auto keep = [](const ReleaseManifest& m, const SerialRecord& stored, const SerialRecord& counted,
+                   int64_t at) {
+        int64_t kept = -2;
+        return SerialToKeep(m, stored, counted, at, kept) ? kept : -1;
+    };
+
+    // A true signer and a true user clock: the serial as it is, each time it rises.
+    EXPECT_EQ(keep(manifest(now - 60), record(now - 9000), record(now - 9000), now), now - 60);
+    EXPECT_EQ(keep(manifest(now - 60), record(now - 60), record(now - 60), now), -1);
+    EXPECT_EQ(keep(manifest(now - 60), SerialRecord(), SerialRecord(), now), now - 60);
+    EXPECT_EQ(keep(ReleaseManifest(), SerialRecord(), SerialRecord(), now), -1);
+
+    // Signed a year fast: taken, but the clock is kept; the next release, signed with a true
+    // clock after this pass, is taken, and the release before both stays refused.
+    const SerialRecord before = record(now - 9000);
+    EXPECT_EQ(Judge(manifest(now + year), before, now), "untouched");
+    EXPECT_EQ(keep(manifest(now + year), before, before, now), now);
+    EXPECT_EQ(Judge(manifest(now + 600), record(now), now + 900), "untouched");
+    EXPECT_EQ(keep(manifest(now + 600), record(now), record(now), now + 900), now + 600);
+    EXPECT_EQ(Judge(manifest(now - 9000), record(now), now + 900),
+              "manifest starszy niz juz przyjety (numer wydania 1795991000, przyjety byl 1796000000)");
+
+    // Never below what was counted: a record up to a day ahead of a clock set back stays.
+    EXPECT_EQ(CountedSerialRecord(record(now + 86400), now, now).serial, now + 86400);
+    EXPECT_EQ(keep(manifest(now + 90000), record(now + 86400), record(now + 86400), now), -1);
+
+    // Kept far ahead by an older updater: counted as the moment it was written, so a manifest
+    // without a serial and the release before stay refused, a later one is taken and kept.
+    const SerialRecord ahead = record(now + year);
+    const SerialRecord written = CountedSerialRecord(ahead, now - 3600, now);
+    EXPECT_TRUE(written.known);
+    EXPECT_EQ(written.serial, now - 3600);
+    EXPECT_EQ(CountedSerialRecord(record(now + 86401), now - 3600, now).serial, now - 3600);
+    EXPECT_EQ(Judge(ReleaseManifest(), written, now),
+              "manifest bez numeru wydania (przyjety byl juz numer 1795996400)");
+    EXPECT_EQ(Judge(manifest(now - 7200), written, now),
+              "manifest starszy niz juz przyjety (numer wydania 1795992800, przyjety byl 1795996400)");
+    EXPECT_EQ(Judge(manifest(now - 60), written, now), "untouched");
+    EXPECT_EQ(keep(manifest(now - 60), ahead, written, now), now - 60);
+    // ... and when the moment is as far ahead (the user's clock was fast then) or unknown,
+    // only a manifest without a serial is refused.
+    for (int64_t writtenAt : {now + year, int64_t(-1)}) {
+        const SerialRecord none = CountedSerialRecord(ahead, writtenAt, now);
+        EXPECT_TRUE(none.known);
+        EXPECT_EQ(Judge(manifest(1), none, now), "untouched");
+        EXPECT_EQ(keep(manifest(1), ahead, none, now), 1);
+        EXPECT_NE(Judge(ReleaseManifest(), none, now), "untouched");
+    }
+
+    // A user's clock a year slow: true serials are ahead of it; they are taken and the clock
+    // kept, a little higher each pass, the serial itself once the clock passes it.
+    const int64_t slow = now - year;
+    const SerialRecord kept = CountedSerialRecord(record(now - 9000), now - 9000, slow);
+    EXPECT_EQ(Judge(manifest(now), kept, slow), "untouched");
+    EXPECT_EQ(keep(manifest(now), record(now - 9000), kept, slow), slow);
+    EXPECT_EQ(keep(manifest(now), record(slow), record(slow), slow + 60), slow + 60);
+    // A user's clock a year fast: the cap never binds and the serial is kept as it is.
+    EXPECT_EQ(keep(manifest(now), record(now - 9000), record(now - 9000), now + year), now);
+}

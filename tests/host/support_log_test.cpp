@@ -38,3 +38,18 @@ TEST(SupportLog, EveryStepStaysOneLineWithItsFieldsReadable) {
               "przy a.txt\"");
     EXPECT_EQ(ExitText(42), "wyjscie faza=? kod=0");
 }
+
+// Per-file lines may fill the run's budget but for a share that only failures and the
+// pass's end may spend, and neither kind goes past the whole budget.
+TEST(SupportLog, TheOutcomeLinesKeepAShareOfTheBudget) {
+    const uint64_t routine = kLogLimitBytes - kLogOutcomeReserveBytes;
+    EXPECT_TRUE(LogLineFits(0, 200, LogKind::Routine));
+    EXPECT_TRUE(LogLineFits(routine - 200, 200, LogKind::Routine));
+    EXPECT_FALSE(LogLineFits(routine - 199, 200, LogKind::Routine));
+    EXPECT_TRUE(LogLineFits(routine - 199, 200, LogKind::Outcome));
+    EXPECT_FALSE(LogLineFits(routine + 1, 1, LogKind::Routine));
+    EXPECT_TRUE(LogLineFits(kLogLimitBytes - 200, 200, LogKind::Outcome));
+    EXPECT_FALSE(LogLineFits(kLogLimitBytes - 199, 200, LogKind::Outcome));
+    EXPECT_FALSE(LogLineFits(kLogLimitBytes + 1, 0, LogKind::Outcome));
+    EXPECT_EQ(SerialRecordText(1796000000, false), "numer_wydania numer=1796000000 zapisany=nie");
+}

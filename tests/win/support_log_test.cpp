@@ -35,12 +35,22 @@ TEST(SupportLog, AnOverlongLogBecomesTheOlderOneAndARunAppendsAtMostTheLimit) {
     EXPECT_EQ(text.size(), 32u) << text;
     EXPECT_EQ(text.find("Z fresh\r\n"), 23u) << text;
 
-    // A run that keeps writing stops at the limit.
+    // A run that keeps writing per-file lines stops short of the limit; the pass's end still
+    // fits, and nothing goes past the limit.
     const std::string line(100, 'y');
     for (int i = 0; i < 20000; ++i) {
         WriteLog(line);
     }
-    const size_t size = ReadText(log).size();
+    size_t size = ReadText(log).size();
+    EXPECT_GT(size, kLogLimitBytes - kLogOutcomeReserveBytes - 200);
+    EXPECT_LE(size, kLogLimitBytes - kLogOutcomeReserveBytes);
+    WriteLog("koniec_przebiegu faza=Failed", LogKind::Outcome);
+    text = ReadText(log);
+    EXPECT_EQ(text.find("Z koniec_przebiegu faza=Failed\r\n"), text.size() - 32) << text.substr(text.size() - 200);
+    for (int i = 0; i < 2000; ++i) {
+        WriteLog(line, LogKind::Outcome);
+    }
+    size = ReadText(log).size();
     EXPECT_GT(size, kLogLimitBytes - 200);
     EXPECT_LE(size, kLogLimitBytes);
 }

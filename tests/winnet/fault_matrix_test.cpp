@@ -33,6 +33,7 @@
 #include "net/transfer_pace.h"
 #include "pass_driver.h"
 #include "sys/clock.h"
+#include "sys/support_log.h"
 #include "test_server.h"
 #include "update/release_guard.h"
 
@@ -646,4 +647,72 @@ TEST_F(FaultMatrixPassTest, OlderAndExpiredManifestsAreRefusedWithoutTouchingAFi
     // A damaged record (it would lock out every later serial if it were read as 9999) counts as none.
     ASSERT_TRUE(WriteText(record, "9999 9990\n"));
     expectPass(current, UpToDate, "", "2000 2000\n");
+
+    // Signed on a clock a year fast: taken, but the updater keeps its own clock, so the next
+    // release, signed with a true clock after that pass, installs.
+    const int64_t year = 365 * 86400;
+    auto kept = [&] { return ParseSerialRecord(ReadText(record)); };
+    auto olderSignedAt = [&](int64_t serial) {
+        return "VLR1\nserial=" + std::to_string(serial) + older.substr(older.find("\nversion="));
+    };
+    test_server::SetRule("/download/3.0.9/a.dat", "status=200");
+    const int64_t fastFrom = UnixTimeSeconds();
+    test_server::ServeSignedManifest(withRecords("serial=" + std::to_string(fastFrom + year) + "\n", ManifestText()));
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, UpToDate);
+    EXPECT_TRUE(kept().known);
+    EXPECT_GE(kept().serial, fastFrom);
+    EXPECT_LE(kept().serial, UnixTimeSeconds());
+    const int64_t today = UnixTimeSeconds();
+    test_server::ServeSignedManifest(olderSignedAt(today));
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, Updated) << Read().errorDetail;
+    EXPECT_EQ(ReadText(InstallDir + "a.dat"), Release()[0].oldContent);
+    EXPECT_EQ(ReadText(record), FormatSerialRecord(today));
+
+    // A record kept a year ahead by an older updater counts as the moment it was written: the
+    // release before stays refused, one signed after it installs and is kept.
+    ASSERT_TRUE(WriteText(record, FormatSerialRecord(UnixTimeSeconds() + year)));
+    test_server::ServeSignedManifest(olderSignedAt(today - 3600));
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().errorDetail.rfind("Serwer aktualizacji: manifest starszy niz juz przyjety (numer wydania " +
+                                           std::to_string(today - 3600) + ", przyjety byl ",
+                                       0),
+              0u)
+        << Read().errorDetail;
+    const int64_t later = UnixTimeSeconds() + 1;
+    test_server::ServeSignedManifest(withRecords("serial=" + std::to_string(later) + "\n", ManifestText()));
+    SleepMs(1100);
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, Updated) << Read().errorDetail;
+    EXPECT_EQ(ReadText(record), FormatSerialRecord(later));
+
+    // A record held by a scanner through a whole pass: the pass goes on, the failure is in the
+    // log, the serial still counts for the rest of the run, and the next pass writes it.
+    OpenSupportLog();
+    SleepMs(1100);
+    const int64_t held = UnixTimeSeconds();
+    {
+        FileHolder scanner(record);
+        ASSERT_TRUE(scanner.Holding());
+        test_server::ServeSignedManifest(olderSignedAt(held));
+        ASSERT_TRUE(RunPass());
+        EXPECT_EQ(Read().phase, Updated) << Read().errorDetail;
+        EXPECT_EQ(ReadText(record), FormatSerialRecord(later));
+        test_server::ServeSignedManifest(withRecords("serial=" + std::to_string(later) + "\n", ManifestText()));
+        ASSERT_TRUE(RunPass());
+        EXPECT_EQ(Read().errorDetail, "Serwer aktualizacji: manifest starszy niz juz przyjety (numer wydania " +
+                                          std::to_string(later) + ", przyjety byl " + std::to_string(held) + ")");
+    }
+    test_server::ServeSignedManifest(olderSignedAt(held));
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, UpToDate) << Read().errorDetail;
+    EXPECT_EQ(ReadText(record), FormatSerialRecord(held));
+    const std::string log = ReadText(InstallDir + kLogFileName);
+    const std::string failed = "numer_wydania numer=" + std::to_string(held) + " zapisany=nie";
+    EXPECT_NE(log.find(failed), std::string::npos) << log;
+    EXPECT_LT(log.find(failed), log.find("numer_wydania numer=" + std::to_string(held) + " zapisany=tak")) << log;
+    // The log goes off again: no later test writes into this folder.
+    InstallDir = test_server::ScratchDir() + "\\no such folder\\";
+    OpenSupportLog();
 }
