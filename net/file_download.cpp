@@ -30,6 +30,7 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
         return false;
     }
     FetchHeaders headers;
+    headers.boundBytes = size;
     if (resuming) {
         headers.range = "bytes=" + std::to_string(total) + "-";
         headers.ifRange = partial.validator;

@@ -1,5 +1,5 @@
-// The rules a transfer is judged by while it runs: the pace floor, and when kept bytes may
-// be continued.
+// The rules a transfer is judged by while it runs: the pace floor and the bound on its
+// length, and when kept bytes may be continued.
 #include <gtest/gtest.h>
 
 #include "net/resume_rules.h"
@@ -7,16 +7,24 @@
 
 namespace {
 
-// Feeds `bytesPerArrival` every `gapMs` from tick `start` until the watch gives up or
-// `limitMs` pass; returns the ms after which it gave up, or -1.
-int64_t GivesUpAfter(uint32_t start, uint32_t gapMs, uint64_t bytesPerArrival, uint32_t limitMs) {
+// Feeds `bytesPerArrival` every `gapMs` from tick `start` until the watch gives up, `limitMs`
+// pass or `fileBytes` (when not 0: the transfer's bound is that file's) have arrived; returns
+// the ms after which it gave up, or -1.
+int64_t GivesUpAfter(uint32_t start,
+                     uint32_t gapMs,
+                     uint64_t bytesPerArrival,
+                     uint64_t limitMs,
+                     uint64_t fileBytes = 0) {
     const TransferPaceLimits limits;
-    PaceWatch watch = StartPaceWatch(start);
+    PaceWatch watch = StartPaceWatch(start, fileBytes ? TransferBoundMs(fileBytes, limits) : 0);
     uint64_t total = 0;
-    for (uint32_t elapsed = gapMs; elapsed <= limitMs; elapsed += gapMs) {
+    for (uint64_t elapsed = gapMs; elapsed <= limitMs; elapsed += gapMs) {
         total += bytesPerArrival;
-        if (!KeepsPace(watch, start + elapsed, total, limits)) {
-            return elapsed;
+        if (!KeepsPace(watch, static_cast<uint32_t>(start + elapsed), total, limits)) {
+            return static_cast<int64_t>(elapsed);
+        }
+        if (fileBytes && total >= fileBytes) {
+            break;
         }
     }
     return -1;
@@ -41,6 +49,37 @@ TEST(TransferPace, ASlowLinkKeepsGoingAndATrickleEndsWithinTwoMinutes) {
     EXPECT_TRUE(KeepsPace(watch, 61000, 50u << 20, limits));
     EXPECT_TRUE(KeepsPace(watch, 100000, (50u << 20) + 1, limits));
     EXPECT_FALSE(KeepsPace(watch, 122000, (50u << 20) + 2, limits));
+}
+
+TEST(TransferPace, ATransferEndsAtItsBoundAndASteadyLinkThatCanFinishNeverTripsIt) {
+    const TransferPaceLimits limits;
+    const uint64_t file = 6u << 20;
+    // 6 MiB at 2 KiB/s is 3072 s; five minutes more are allowed.
+    EXPECT_EQ(TransferBoundMs(file, limits), 3372000u);
+    EXPECT_EQ(TransferBoundMs(1000, limits), 300000u + 488u);
+    // 140 B/s keeps the floor (8400 bytes a minute) and would hold the file for 12.5 hours:
+    // it ends at the bound, within one arrival.
+    const int64_t ended = GivesUpAfter(0, 1000, 140, 13 * 3600000ull, file);
+    EXPECT_GT(ended, 3372000);
+    EXPECT_LE(ended, 3373000);
+    // The same across the tick count's wrap, with arrivals a minute apart.
+    const int64_t wrapped = GivesUpAfter(0xFFF00000u, 60000, 8400, 13 * 3600000ull, file);
+    EXPECT_GT(wrapped, 3372000);
+    EXPECT_LE(wrapped, 3432000);
+    // Steady links that keep 2 KiB/s on average finish: in even reads, and in bursts of
+    // 300 KiB every two minutes (a mobile link between cells).
+    EXPECT_EQ(GivesUpAfter(0, 1000, 2048, 13 * 3600000ull, file), -1);
+    EXPECT_EQ(GivesUpAfter(0xFFFFF000u, 120000, 300u << 10, 13 * 3600000ull, file), -1);
+    EXPECT_EQ(GivesUpAfter(0, 500, 1024, 13 * 3600000ull, 20u << 20), -1);
+    // A small file on a 1 KB/s link finishes well within the allowance.
+    EXPECT_EQ(GivesUpAfter(0, 1000, 1000, 3600000, 200000), -1);
+    // Without a bound (the manifest's own), only the floor applies.
+    EXPECT_EQ(GivesUpAfter(0, 1000, 140, 13 * 3600000ull), -1);
+    // A size no link brings does not overflow into a short bound.
+    EXPECT_GT(TransferBoundMs(UINT64_MAX, limits), UINT64_MAX / 2048 * 999);
+    TransferPaceLimits byteASecond;
+    byteASecond.averageFloorBytesPerSecond = 1;
+    EXPECT_EQ(TransferBoundMs(UINT64_MAX / 100, byteASecond), UINT64_MAX);
 }
 
 TEST(ResumeRules, OnlyTheExactRestUnderAStrongValidatorIsContinued) {
