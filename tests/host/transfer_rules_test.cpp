@@ -1,7 +1,8 @@
 // The rules a transfer is judged by while it runs: the pace floor and the bound on its
-// length, and when kept bytes may be continued.
+// length, what an answer's body is, and when kept bytes may be continued.
 #include <gtest/gtest.h>
 
+#include "net/download_answer.h"
 #include "net/resume_rules.h"
 #include "net/transfer_pace.h"
 
@@ -28,6 +29,14 @@ int64_t GivesUpAfter(uint32_t start,
         }
     }
     return -1;
+}
+
+FetchHeaders Answer(uint32_t status, const std::string& contentRange = "", const std::string& etag = "") {
+    FetchHeaders headers;
+    headers.status = status;
+    headers.contentRange = contentRange;
+    headers.etag = etag;
+    return headers;
 }
 
 }  // namespace
@@ -80,6 +89,99 @@ TEST(TransferPace, ATransferEndsAtItsBoundAndASteadyLinkThatCanFinishNeverTripsI
     TransferPaceLimits byteASecond;
     byteASecond.averageFloorBytesPerSecond = 1;
     EXPECT_EQ(TransferBoundMs(UINT64_MAX / 100, byteASecond), UINT64_MAX);
+}
+
+TEST(DownloadAnswer, TheAnswerDecidesTheBodyAndOnlyStaleKeptBytesAreDropped) {
+    const DownloadAsk whole{200000, 0, ""};
+    const DownloadAsk rest{200000, 60000, "\"v1\""};
+    EXPECT_FALSE(AsksForRest(whole));
+    EXPECT_TRUE(AsksForRest(rest));
+    // Kept bytes without a validator, or as many as the file (or more), are not continued.
+    EXPECT_FALSE(AsksForRest(DownloadAsk{200000, 60000, ""}));
+    EXPECT_FALSE(AsksForRest(DownloadAsk{200000, 200000, "\"v1\""}));
+    EXPECT_FALSE(AsksForRest(DownloadAsk{0, 60000, "\"v1\""}));
+
+    // The whole file, asked for or not: written from its start, never past its size.
+    for (const DownloadAsk& ask : {whole, rest}) {
+        const AnswerPlan plan = PlanAnswer(ask, Answer(200));
+        EXPECT_EQ(plan.body, AnswerBody::WholeFile);
+        EXPECT_EQ(plan.writeFrom, 0u);
+        EXPECT_EQ(plan.bodyLimit, 200000u);
+        EXPECT_FALSE(plan.keepsKept);
+    }
+    // The exact rest: after the kept bytes, stopped at the manifest's size.
+    AnswerPlan plan = PlanAnswer(rest, Answer(206, "bytes 60000-199999/200000"));
+    EXPECT_EQ(plan.body, AnswerBody::Rest);
+    EXPECT_EQ(plan.writeFrom, 60000u);
+    EXPECT_EQ(plan.bodyLimit, 140000u);
+    EXPECT_TRUE(plan.keepsKept);
+    // Another part, or the range refused: the file changed, ask for the whole one.
+    for (const FetchHeaders& answer :
+         {Answer(206, "bytes 0-199999/200000"), Answer(206, "bytes 60000-99999/200000"),
+          Answer(206, "bytes 60000-249999/250000"), Answer(416, "bytes */50000")}) {
+        plan = PlanAnswer(rest, answer);
+        EXPECT_EQ(plan.body, AnswerBody::AskWhole) << answer.status << " " << answer.contentRange;
+        EXPECT_FALSE(plan.keepsKept);
+    }
+    // Any other status (or none): nothing of the body is taken; while continuing the kept
+    // bytes wait for a later attempt, a transient error does not cost them.
+    for (const uint32_t status : {0u, 404u, 500u, 503u, 204u, 302u, 206u, 416u}) {
+        plan = PlanAnswer(whole, Answer(status, "bytes 0-199999/200000"));
+        EXPECT_EQ(plan.body, AnswerBody::NotTheFile) << status;
+        EXPECT_EQ(plan.bodyLimit, 0u);
+        EXPECT_FALSE(plan.keepsKept);
+        if (status != 206 && status != 416) {
+            plan = PlanAnswer(rest, Answer(status));
+            EXPECT_EQ(plan.body, AnswerBody::NotTheFile) << status;
+            EXPECT_EQ(plan.bodyLimit, 0u);
+            EXPECT_TRUE(plan.keepsKept) << status;
+        }
+    }
+
+    // How the transfer ended decides what stays.
+    const auto judge = [](const DownloadAsk& ask, const FetchHeaders& answer, const TransferEnd& end) {
+        return JudgeTransfer(ask, PlanAnswer(ask, answer), answer, end);
+    };
+    const FetchHeaders restAnswer = Answer(206, "bytes 60000-199999/200000", "\"v1\"");
+    DownloadVerdict v = judge(rest, restAnswer, {true, 140000, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::Complete);
+    v = judge(whole, Answer(200, "", "\"v2\""), {true, 200000, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::Complete);
+    // Cut (Wine: a short body; Windows: a failed read): the bytes so far are kept under the
+    // strong ETag, or under the validator the server matched in If-Range.
+    v = judge(rest, restAnswer, {true, 40000, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::KeepBytes);
+    EXPECT_EQ(v.cause, DownloadCause::EndedEarly);
+    EXPECT_EQ(v.keptBytes, 100000u);
+    EXPECT_EQ(v.validator, "\"v1\"");
+    v = judge(rest, Answer(206, "bytes 60000-199999/200000", "W/\"weak\""), {false, 40000, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::KeepBytes);
+    EXPECT_EQ(v.cause, DownloadCause::Transport);
+    EXPECT_EQ(v.validator, "\"v1\"");
+    // A whole file cut under a weak ETag only, or before its first byte: nothing to keep.
+    v = judge(whole, Answer(200, "", "W/\"weak\""), {true, 50000, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::Drop);
+    EXPECT_EQ(v.cause, DownloadCause::EndedEarly);
+    v = judge(whole, Answer(200, "", "\"v2\""), {false, 0, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::Drop);
+    EXPECT_EQ(v.cause, DownloadCause::Transport);
+    // Past the size, or not written: nothing is kept, whatever the validator.
+    v = judge(rest, restAnswer, {true, 140000, true, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::Drop);
+    EXPECT_EQ(v.cause, DownloadCause::PastSize);
+    v = judge(rest, restAnswer, {true, 70000, false, false});
+    EXPECT_EQ(v.outcome, DownloadOutcome::Drop);
+    EXPECT_EQ(v.cause, DownloadCause::WriteFailed);
+    // An error status: the status is the cause; the kept bytes stay only while continuing.
+    v = judge(rest, Answer(503), {true, 0, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::KeepEarlier);
+    EXPECT_EQ(v.cause, DownloadCause::Status);
+    v = judge(rest, Answer(0), {false, 0, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::KeepEarlier);
+    EXPECT_EQ(v.cause, DownloadCause::Transport);
+    v = judge(whole, Answer(404), {true, 0, false, true});
+    EXPECT_EQ(v.outcome, DownloadOutcome::Drop);
+    EXPECT_EQ(v.cause, DownloadCause::Status);
 }
 
 TEST(ResumeRules, OnlyTheExactRestUnderAStrongValidatorIsContinued) {
