@@ -1,8 +1,10 @@
 #include "update/kept_partial.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
+#include "manifest/manifest_parser.h"
 #include "net/resume_rules.h"
 #include "sys/file_ops.h"
 #include "sys/install_paths.h"
@@ -11,9 +13,13 @@ namespace {
 
 const char kTemporarySuffix[] = ".download";
 
+std::string RecordPath() {
+    return MakeInstallPath(kPartialRecordName);
+}
+
 bool LoadRecord(PartialRecord& record) {
     std::ifstream in;
-    if (!OpenReadStream(in, MakeInstallPath(kPartialRecordName))) {
+    if (!OpenReadStream(in, RecordPath())) {
         return false;
     }
     std::ostringstream text;
@@ -25,6 +31,19 @@ bool SameEntry(const PartialRecord& record, const ManifestFile& entry) {
     return record.name == entry.name && record.size == entry.size && record.sha256 == entry.sha256;
 }
 
+std::string KeptPathOf(const PartialRecord& record) {
+    ManifestFile recorded;
+    recorded.name = record.name;
+    return TemporaryPathFor(recorded);
+}
+
+// Windows names differ only in letter case, and two updater entries share one kept file.
+bool SameFileName(const std::string& a, const std::string& b) {
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
+}
+
 // The size of the file at `path`, or -1 when it cannot be read.
 int64_t FileLength(const std::string& path) {
     std::ifstream in;
@@ -32,6 +51,20 @@ int64_t FileLength(const std::string& path) {
         return -1;
     }
     return static_cast<int64_t>(in.tellg());
+}
+
+// The kept file holds exactly the bytes the record counts: a pass killed while it wrote
+// there leaves another length, and those bytes are not what the record vouches for.
+bool HoldsRecordedBytes(const PartialRecord& record) {
+    return FileLength(KeptPathOf(record)) == static_cast<int64_t>(record.bytes);
+}
+
+// The name came from a file, not from a signed manifest: only a name the manifest's rule
+// accepts may name the file to delete, so that nothing outside the folder is touched.
+void DeleteKeptFile(const PartialRecord& record) {
+    if (IsAcceptedManifestName(record.name)) {
+        DeleteFileQuietly(KeptPathOf(record));
+    }
 }
 
 }  // namespace
@@ -43,16 +76,25 @@ std::string TemporaryPathFor(const ManifestFile& entry) {
 PartialDownload TakeKeptPartial(const ManifestFile& entry) {
     PartialRecord record;
     PartialDownload partial;
-    if (LoadRecord(record) && SameEntry(record, entry) &&
-        FileLength(TemporaryPathFor(entry)) == static_cast<int64_t>(record.bytes)) {
+    if (LoadRecord(record) && SameEntry(record, entry) && HoldsRecordedBytes(record)) {
         partial.bytes = record.bytes;
         partial.validator = record.validator;
     }
-    DeleteFileQuietly(MakeInstallPath(kPartialRecordName));
     return partial;
 }
 
-void RecordKeptPartial(const ManifestFile& entry, const PartialDownload& partial) {
+void SettleKeptPartial(const ManifestFile& entry, const PartialDownload& partial) {
+    PartialRecord old;
+    const bool hadRecord = LoadRecord(old);
+    if (partial.bytes == 0) {
+        if (hadRecord && SameEntry(old, entry)) {
+            DeleteFileQuietly(RecordPath());
+        }
+        return;
+    }
+    if (hadRecord && !SameFileName(KeptPathOf(old), TemporaryPathFor(entry))) {
+        DeleteKeptFile(old);
+    }
     PartialRecord record;
     record.name = entry.name;
     record.size = entry.size;
@@ -62,7 +104,7 @@ void RecordKeptPartial(const ManifestFile& entry, const PartialDownload& partial
     const std::string text = FormatPartialRecord(record);
     std::ofstream out;
     // A record that cannot be written only costs the resume: the next pass starts over.
-    if (OpenWriteStream(out, MakeInstallPath(kPartialRecordName))) {
+    if (OpenWriteStream(out, RecordPath())) {
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
     }
 }
@@ -70,19 +112,16 @@ void RecordKeptPartial(const ManifestFile& entry, const PartialDownload& partial
 void DropStalePartial(const InstallList& list) {
     PartialRecord record;
     if (!LoadRecord(record)) {
+        DeleteFileQuietly(RecordPath());  // none, or a damaged one that names nothing usable
         return;
     }
-    for (const ManifestFile& entry : list.files) {
-        if (SameEntry(record, entry)) {
-            return;
+    if (HoldsRecordedBytes(record)) {
+        for (const ManifestFile& entry : list.files) {
+            if (SameEntry(record, entry)) {
+                return;
+            }
         }
     }
-    // The name came from a file, not from a signed manifest: nothing outside the folder.
-    if (record.name.find("..") == std::string::npos && record.name.find(':') == std::string::npos &&
-        record.name[0] != '/' && record.name[0] != '\\') {
-        ManifestFile recorded;
-        recorded.name = record.name;
-        DeleteFileQuietly(TemporaryPathFor(recorded));
-    }
-    DeleteFileQuietly(MakeInstallPath(kPartialRecordName));
+    DeleteKeptFile(record);
+    DeleteFileQuietly(RecordPath());
 }
