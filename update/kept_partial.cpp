@@ -56,7 +56,8 @@ int64_t FileLength(const std::string& path) {
 // The kept file holds exactly the bytes the record counts: a pass killed while it wrote
 // there leaves another length, and those bytes are not what the record vouches for.
 bool HoldsRecordedBytes(const PartialRecord& record) {
-    return FileLength(KeptPathOf(record)) == static_cast<int64_t>(record.bytes);
+    const int64_t length = FileLength(KeptPathOf(record));
+    return length >= 0 && static_cast<uint64_t>(length) == record.bytes;
 }
 
 // The name came from a file, not from a signed manifest: only a name the manifest's rule

@@ -233,8 +233,9 @@ TEST_F(DownloadTest, ABodyPastTheDeclaredSizeIsStoppedAndLeavesNoFile) {
 }
 
 // A transfer whose progress stays below the floor is ended, whether its bytes come one by
-// one or not at all between blocks; a slow one above the floor completes. The window is
-// shortened here; the fault matrix has the real-time run.
+// one or not at all between blocks; a slow one above the floor completes unless it passes
+// the bound on its length. The limits are shortened here; the fault matrix has the real-time
+// run of the floor, transfer_rules_test the bound on a driven clock.
 TEST_F(DownloadTest, ATrickleIsEndedAndASlowTransferCompletes) {
     const TransferPaceLimits saved = TransferPace;
     TransferPace.windowMs = 2000;
@@ -256,9 +257,24 @@ TEST_F(DownloadTest, ATrickleIsEndedAndASlowTransferCompletes) {
     test_server::PutFile("download/3.0/slow.bin", data);
     test_server::SetRule("/download/3.0/slow.bin", "trickle=5000:250");  // 20 KB/s
     d = Get("3.0", "slow.bin", temp, 100000);
-    TransferPace = saved;
     EXPECT_TRUE(d.ok) << d.error;
     EXPECT_TRUE(ReadAll(temp) == data);
+
+    // The same transfer under a bound it cannot keep (100,000 bytes at 50 KB/s plus 1 s: 3 s)
+    // is ended by it, though it keeps the floor; what arrived is kept for the next attempt.
+    TransferPace.averageFloorBytesPerSecond = 50000;
+    TransferPace.allowanceMs = 1000;
+    PartialDownload partial;
+    const DWORD boundStart = GetTickCount();
+    d = Get("3.0", "slow.bin", temp, 100000, &partial);
+    const DWORD boundElapsed = GetTickCount() - boundStart;
+    TransferPace = saved;
+    EXPECT_FALSE(d.ok);
+    EXPECT_EQ(d.error, "przerwane pobieranie (serwer wysyla dane zbyt wolno)");
+    EXPECT_GE(boundElapsed, 2900u);
+    EXPECT_LT(boundElapsed, 4900u);
+    EXPECT_GT(partial.bytes, 0u);
+    EXPECT_LT(partial.bytes, 100000u);
 }
 
 // What an early end keeps, and when it is continued: only the exact rest under the same
