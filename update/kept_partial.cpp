@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "manifest/manifest_parser.h"
 #include "net/resume_rules.h"
@@ -17,14 +18,28 @@ std::string RecordPath() {
     return MakeInstallPath(kPartialRecordName);
 }
 
-bool LoadRecord(PartialRecord& record) {
+// The records of every kept file; false when there is no readable, whole set of them.
+bool LoadRecords(std::vector<PartialRecord>& records) {
     std::ifstream in;
     if (!OpenReadStream(in, RecordPath())) {
         return false;
     }
     std::ostringstream text;
     text << in.rdbuf();
-    return ParsePartialRecord(text.str(), record);
+    return ParsePartialRecords(text.str(), records);
+}
+
+// A record that cannot be written only costs the resume: a later pass starts over.
+void SaveRecords(const std::vector<PartialRecord>& records) {
+    if (records.empty()) {
+        DeleteFileQuietly(RecordPath());
+        return;
+    }
+    const std::string text = FormatPartialRecords(records);
+    std::ofstream out;
+    if (OpenWriteStream(out, RecordPath())) {
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
 }
 
 bool SameEntry(const PartialRecord& record, const ManifestFile& entry) {
@@ -75,54 +90,61 @@ std::string TemporaryPathFor(const ManifestFile& entry) {
 }
 
 PartialDownload TakeKeptPartial(const ManifestFile& entry) {
-    PartialRecord record;
+    std::vector<PartialRecord> records;
     PartialDownload partial;
-    if (LoadRecord(record) && SameEntry(record, entry) && HoldsRecordedBytes(record)) {
-        partial.bytes = record.bytes;
-        partial.validator = record.validator;
+    if (!LoadRecords(records)) {
+        return partial;
+    }
+    for (const PartialRecord& record : records) {
+        if (SameEntry(record, entry) && HoldsRecordedBytes(record)) {
+            partial.bytes = record.bytes;
+            partial.validator = record.validator;
+        }
     }
     return partial;
 }
 
 void SettleKeptPartial(const ManifestFile& entry, const PartialDownload& partial) {
-    PartialRecord old;
-    const bool hadRecord = LoadRecord(old);
-    if (partial.bytes == 0) {
-        if (hadRecord && SameEntry(old, entry)) {
-            DeleteFileQuietly(RecordPath());
-        }
-        return;
+    std::vector<PartialRecord> records;
+    LoadRecords(records);
+    // The entry's own record (under any name that shares its kept file) is replaced.
+    const std::string kept = TemporaryPathFor(entry);
+    const size_t dropped =
+        std::erase_if(records, [&](const PartialRecord& r) { return SameFileName(KeptPathOf(r), kept); });
+    if (dropped == 0 && partial.bytes == 0) {
+        return;  // nothing of this entry was kept, before or now
     }
-    if (hadRecord && !SameFileName(KeptPathOf(old), TemporaryPathFor(entry))) {
-        DeleteKeptFile(old);
+    if (partial.bytes > 0) {
+        PartialRecord record;
+        record.name = entry.name;
+        record.size = entry.size;
+        record.sha256 = entry.sha256;
+        record.bytes = partial.bytes;
+        record.validator = partial.validator;
+        records.push_back(record);
     }
-    PartialRecord record;
-    record.name = entry.name;
-    record.size = entry.size;
-    record.sha256 = entry.sha256;
-    record.bytes = partial.bytes;
-    record.validator = partial.validator;
-    const std::string text = FormatPartialRecord(record);
-    std::ofstream out;
-    // A record that cannot be written only costs the resume: the next pass starts over.
-    if (OpenWriteStream(out, RecordPath())) {
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    }
+    SaveRecords(records);
 }
 
 void DropStalePartial(const InstallList& list) {
-    PartialRecord record;
-    if (!LoadRecord(record)) {
+    std::vector<PartialRecord> records;
+    if (!LoadRecords(records)) {
         DeleteFileQuietly(RecordPath());  // none, or a damaged one that names nothing usable
         return;
     }
-    if (HoldsRecordedBytes(record)) {
-        for (const ManifestFile& entry : list.files) {
-            if (SameEntry(record, entry)) {
-                return;
+    // A stale record goes with its kept file.
+    const auto stale = [&](const PartialRecord& record) {
+        if (HoldsRecordedBytes(record)) {
+            for (const ManifestFile& entry : list.files) {
+                if (SameEntry(record, entry)) {
+                    return false;
+                }
             }
         }
+        DeleteKeptFile(record);
+        return true;
+    };
+    if (std::erase_if(records, stale) > 0) {
+        SaveRecords(records);
     }
-    DeleteKeptFile(record);
-    DeleteFileQuietly(RecordPath());
 }

@@ -215,4 +215,19 @@ TEST(ResumeRules, OnlyTheExactRestUnderAStrongValidatorIsContinued) {
     bad.replace(bad.find("bytes=65536"), 11, "bytes=-6553");
     EXPECT_FALSE(ParsePartialRecord(bad, parsed));
     EXPECT_FALSE(ParsePartialRecord(text + "x\n", parsed));
+
+    // Several kept files, several records; a set cut anywhere but between records is none.
+    PartialRecord second{"VorlanePatcher.exe", 310000, std::string(64, 'b'), 100000, "\"7a\""};
+    const std::string both = FormatPartialRecords({record, second});
+    std::vector<PartialRecord> records;
+    ASSERT_TRUE(ParsePartialRecords(both, records));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].name, record.name);
+    EXPECT_EQ(records[1].name, second.name);
+    EXPECT_EQ(records[1].bytes, second.bytes);
+    for (size_t cut = 1; cut < both.size(); ++cut) {
+        EXPECT_EQ(ParsePartialRecords(both.substr(0, cut), records), cut == text.size()) << cut;
+    }
+    ASSERT_TRUE(ParsePartialRecords("", records));
+    EXPECT_TRUE(records.empty());
 }

@@ -448,12 +448,13 @@ TEST_F(FaultMatrixPassTest, TemporaryFilesOfAKilledPassAreReplacedByTheNextPass)
 
 // A real release: a new updater (listed on every pass, as the running one is compared, and
 // sorted before the lower-case names), the bot, folders and a large file with a blank in its
-// name. Its large file, cut again and again over the passes (the auto mode's retries) and
-// answered once with a 503 that never ends, arrives with hardly a byte served twice: each
-// pass asks only for the rest, and neither the updater's entry handled first nor the error
-// costs the kept bytes. Kept bytes that are wrong are caught by the digest or by their length
-// and never continued; kept bytes of an entry that the next release changed are dropped
-// before anything is fetched; a record naming a file outside the folder deletes nothing there.
+// name. Its large file, cut again and again over the passes (the auto mode's retries),
+// answered once with a 503 that never ends and once not reached (the updater's copy was cut),
+// arrives with hardly a byte served twice: each pass asks only for the rest, and neither the
+// updater's entry handled first, nor its own kept bytes, nor the error costs the kept bytes. Kept bytes that
+// are wrong are caught by the digest or by their length and never continued; kept bytes of an entry that the
+// next release changed are dropped before anything is fetched; a record naming a file outside the folder
+// deletes nothing there.
 TEST_F(FaultMatrixPassTest, ACutFileIsContinuedAcrossPassesAndWrongKeptBytesAreNot) {
     InstallDir = test_server::ScratchDir() + "\\Continued\\";
     const char kMap[] = "data/maps/world map.dat";
@@ -498,29 +499,37 @@ TEST_F(FaultMatrixPassTest, ACutFileIsContinuedAcrossPassesAndWrongKeptBytesAreN
         EXPECT_TRUE(WaitFor([&] { return answers() >= asked; }, 10000));
         return test_server::SentBytes(mapPath);
     };
-    // Three cuts, one a pass, and between them a 503 whose body never ends.
+    // Three cuts, one a pass, and between them a 503 whose body never ends and a pass whose
+    // cut comes in the updater's copy, before the map is reached: both kept files stay.
+    const std::string patcherPath = std::string("/download/") + kVersion + "/VorlanePatcher.exe";
     const struct {
+        std::string target;
         std::string rule;
         std::string detail;
         size_t keptAfter;
     } passes[] = {
-        {"cutat=1500000", "przerwane pobieranie", 1500000},
-        {"cutat=3000000", "przerwane pobieranie", 3000000},
-        {"status=503 endless=1", "HTTP 503 przy data/maps/world map.dat", 3000000},
-        {"cutat=4500000", "przerwane pobieranie", 4500000},
+        {mapPath, "cutat=1500000", "przerwane pobieranie", 1500000},
+        {mapPath, "cutat=3000000", "przerwane pobieranie", 3000000},
+        {mapPath, "status=503 endless=1", "HTTP 503 przy data/maps/world map.dat", 3000000},
+        {patcherPath, "cutat=100000", "przerwane pobieranie", 3000000},
+        {mapPath, "cutat=4500000", "przerwane pobieranie", 4500000},
     };
     uint64_t fileBytes = 0;  // served as the file: all but the 503's body
     for (const auto& pass : passes) {
         const uint64_t before = served();
-        SetRule(mapPath, pass.rule);
+        SetRule(mapPath, "status=200");
+        SetRule(patcherPath, "status=200");
+        SetRule(pass.target, pass.rule);
         ASSERT_TRUE(RunPass());
         EXPECT_EQ(Read().phase, Failed) << pass.rule;
         EXPECT_EQ(Read().errorDetail, pass.detail) << pass.rule;
         const std::string bytes = ReadText(kept);
         EXPECT_EQ(bytes.size(), pass.keptAfter) << pass.rule;
         EXPECT_TRUE(map.compare(0, bytes.size(), bytes) == 0) << pass.rule;
-        EXPECT_NE(ReadText(InstallDir + kPartialRecord).find("\nname=data/maps/world map.dat\n"),
-                  std::string::npos);
+        const std::string records = ReadText(InstallDir + kPartialRecord);
+        EXPECT_NE(records.find("\nname=data/maps/world map.dat\n"), std::string::npos) << records;
+        EXPECT_EQ(records.find("\nname=VorlanePatcher.exe\n") != std::string::npos,
+                  pass.target == patcherPath);
         const uint64_t sent = served() - before;
         if (pass.rule.rfind("status=503", 0) == 0) {
             EXPECT_LT(sent, 16u << 20) << "the 503's body was read on";  // it would send 256 MiB
@@ -547,7 +556,7 @@ TEST_F(FaultMatrixPassTest, ACutFileIsContinuedAcrossPassesAndWrongKeptBytesAreN
                                        r.headers.find("Range: bytes=") != std::string::npos;
                             }),
               4);
-    std::printf("%s: %zu bytes, %llu served as the file over five passes\n", kMap, mapSize,
+    std::printf("%s: %zu bytes, %llu served as the file over six passes\n", kMap, mapSize,
                 static_cast<unsigned long long>(fileBytes));
     EXPECT_GE(fileBytes, mapSize);
     EXPECT_LE(fileBytes, mapSize + mapSize / 20);
