@@ -18,8 +18,12 @@ bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error) {
         body.append(reinterpret_cast<const char*>(data), count);
         return body.size() < kManifestBodyLimit;
     };
+    // Even a manifest of the largest size read has to arrive within its bound.
+    FetchHeaders bound;
+    bound.boundBytes = kManifestBodyLimit;
     const uint32_t started = TickCountMs();
-    const uint32_t status = HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs);
+    const uint32_t status =
+        HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs, &bound);
     const bool accepted = AcceptManifestResponse(status, body, manifest, error);
     WriteLog(ManifestText(status, body.size(), TickCountMs() - started, accepted,
                           accepted ? manifest.version : error),

@@ -1,15 +1,82 @@
 // One release file from the server into a temporary file, streamed block by block, and
-// continued from an earlier attempt's bytes when the server vouches for them.
+// continued from an earlier attempt's bytes when the server vouches for them. What an answer's
+// body is, and what is kept afterwards, is decided in net/download_answer.h; this file carries
+// it out.
 #include "net/file_download.h"
 
 #include <fstream>
 
+#include "net/download_answer.h"
 #include "net/https_client.h"
-#include "net/resume_rules.h"
 #include "sys/file_ops.h"
 
 namespace {
+
 const int32_t kReceiveTimeoutMs = 60000;
+
+// One request: the answer's headers, the plan made from them, and how the transfer ended.
+struct Transfer {
+    FetchHeaders headers;
+    AnswerPlan plan;
+    bool planned = false;
+    TransferEnd end;
+};
+
+// Readies the temporary file for the plan: emptied for the whole file; left as it is for
+// the rest (which goes after the kept bytes) and for an answer that is not the file.
+bool PrepareFile(const AnswerPlan& plan, std::ofstream& out, const std::string& tempPath) {
+    if (plan.body != AnswerBody::WholeFile) {
+        return true;
+    }
+    out.close();
+    return OpenWriteStream(out, tempPath);
+}
+
+Transfer FetchOnce(const ReleaseManifest& manifest,
+                   const ManifestFile& file,
+                   const DownloadAsk& ask,
+                   std::ofstream& out,
+                   const std::string& tempPath,
+                   const DownloadProgress& progress,
+                   std::string& error) {
+    Transfer t;
+    if (AsksForRest(ask)) {
+        t.headers.range = "bytes=" + std::to_string(ask.keptBytes) + "-";
+        t.headers.ifRange = ask.validator;
+    }
+    t.headers.boundBytes = ask.size;
+    // The headers are known before the first block arrives, and after an answer without one.
+    const auto planOnce = [&] {
+        if (!t.planned) {
+            t.planned = true;
+            t.plan = PlanAnswer(ask, t.headers);
+            t.end.written = PrepareFile(t.plan, out, tempPath);
+        }
+    };
+    const ChunkSink sink = [&](const uint8_t* data, uint32_t count) {
+        planOnce();
+        const bool fileBody = t.plan.body == AnswerBody::WholeFile || t.plan.body == AnswerBody::Rest;
+        if (!fileBody || !t.end.written) {
+            return false;
+        }
+        if (count > t.plan.bodyLimit - t.end.bodyBytes) {
+            t.end.pastLimit = true;
+            return false;
+        }
+        out.write(reinterpret_cast<const char*>(data), count);
+        t.end.bodyBytes += count;
+        if (progress) {
+            progress(t.plan.writeFrom + t.end.bodyBytes);
+        }
+        t.end.written = !out.fail();
+        return t.end.written;
+    };
+    const std::u16string path = WidenAscii(MakeDownloadPath(manifest.version, file.name));
+    t.end.answered = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &t.headers) != 0;
+    planOnce();
+    return t;
+}
+
 }  // namespace
 
 bool DownloadReleaseFile(const ReleaseManifest& manifest,
@@ -19,107 +86,65 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
                          PartialDownload& partial,
                          std::string& error,
                          DownloadReport* report) {
-    const uint64_t size = file.size > 0 ? static_cast<uint64_t>(file.size) : 0;
-    const bool resuming = partial.bytes > 0 && partial.bytes < size && !partial.validator.empty();
-    uint64_t total = resuming ? partial.bytes : 0;  // bytes of the file in the temporary file
-    const uint64_t kept = total;
+    DownloadAsk ask;
+    ask.size = file.size > 0 ? static_cast<uint64_t>(file.size) : 0;
+    ask.keptBytes = partial.bytes;
+    ask.validator = partial.validator;
+    // Opened before the request, so that a folder that takes no file costs no request; the
+    // bytes it holds stay untouched until the answer says what they become.
     std::ofstream out;
-    if (!(resuming ? OpenAppendStream(out, tempPath) : OpenWriteStream(out, tempPath))) {
+    if (!OpenAppendStream(out, tempPath)) {
         error = "nie moge zapisac " + tempPath;
         partial = PartialDownload();
         return false;
     }
-    FetchHeaders headers;
-    if (resuming) {
-        headers.range = "bytes=" + std::to_string(total) + "-";
-        headers.ifRange = partial.validator;
-    }
-    bool decided = false;     // the answer's headers have been judged
-    bool continuing = false;  // the answer is exactly the rest of the kept bytes
-    bool restart = false;     // the answer is a part, but not that rest: ask for the whole file
-    bool tooLong = false;
-    // Once the headers are known: keep the earlier bytes only under the exact rest.
-    const auto decide = [&] {
-        decided = true;
-        if (!resuming) {
-            return;
-        }
-        continuing = headers.status == 206 && RangeContinues(headers.contentRange, total, size);
-        if (!continuing) {
-            restart = headers.status == 206 || headers.status == 416;
-            total = 0;
-            out.close();
-            OpenWriteStream(out, tempPath);
-        }
-    };
-    const ChunkSink sink = [&](const uint8_t* data, uint32_t count) {
-        if (!decided) {
-            decide();
-        }
-        if (restart) {
-            return false;
-        }
-        // A body that passes the manifest's size is not the file: stop before it fills the disk.
-        if ((headers.status == 200 || continuing) && total + count > size) {
-            tooLong = true;
-            return false;
-        }
-        out.write(reinterpret_cast<const char*>(data), count);
-        total += count;
-        if (progress) {
-            progress(total);
-        }
-        return !out.fail();
-    };
-    const std::u16string path = WidenAscii(MakeDownloadPath(manifest.version, file.name));
-    const uint32_t status = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &headers);
-    if (!decided && headers.status != 0) {
-        decide();  // an answer without body bytes
+    Transfer t = FetchOnce(manifest, file, ask, out, tempPath, progress, error);
+    if (t.plan.body == AnswerBody::AskWhole) {
+        ask.keptBytes = 0;
+        ask.validator.clear();
+        t = FetchOnce(manifest, file, ask, out, tempPath, progress, error);
     }
     // Closing flushes the last bytes; a failed flush leaves the stream failed.
     out.close();
-    const bool written = !out.fail();
-    if (restart) {
-        partial = PartialDownload();
-        return DownloadReleaseFile(manifest, file, tempPath, progress, partial, error, report);
-    }
-    const bool fileBody = headers.status == 200 || continuing;
+    t.end.written = t.end.written && !out.fail();
+    const DownloadVerdict verdict = JudgeTransfer(ask, t.plan, t.headers, t.end);
     if (report) {
-        report->status = headers.status;
-        report->resumedFrom = continuing ? kept : 0;
-        report->bytes = fileBody ? total - report->resumedFrom : 0;
+        report->status = t.headers.status;
+        report->resumedFrom = t.plan.body == AnswerBody::Rest ? t.plan.writeFrom : 0;
+        report->bytes = t.end.bodyBytes;
     }
-    if (status != 0 && fileBody && written && !tooLong && total == size) {
-        return true;
+    switch (verdict.outcome) {
+        case DownloadOutcome::Complete:
+            partial = PartialDownload();
+            return true;
+        case DownloadOutcome::KeepBytes:
+            partial.bytes = verdict.keptBytes;
+            partial.validator = verdict.validator;
+            break;
+        case DownloadOutcome::KeepEarlier:
+            break;
+        case DownloadOutcome::Drop:
+            partial = PartialDownload();
+            DeleteFileQuietly(tempPath);
+            break;
     }
-    if (status == 0 && headers.status == 0 && resuming) {
-        return false;  // no answer at all: the kept bytes stay as they were
-    }
-    if (tooLong) {
-        error = "Plik " + file.name + " jest wiekszy niz podaje manifest";
-    } else if (fileBody && written) {
-        // Ended early: a transport failure, or a body shorter than the file (Wine reads a
-        // closed connection as the end of the body). What arrived may be continued.
-        if (status != 0) {
+    switch (verdict.cause) {
+        case DownloadCause::EndedEarly:
             error = "przerwane pobieranie";
-        }
-        std::string validator = ResumeValidator(headers.etag, headers.lastModified);
-        if (validator.empty() && continuing) {
-            validator = partial.validator;  // the server matched it in If-Range
-        }
-        if (total > 0 && !validator.empty()) {
-            partial.bytes = total;
-            partial.validator = validator;
-            return false;
-        }
-    } else if (status == 200 || (status != 0 && continuing)) {
-        // The server delivered; the disk did not take it.
-        error = "nie moge zapisac " + tempPath;
-    } else if (status != 0) {
-        error = "HTTP " + std::to_string(status) + " przy " + file.name;
+            break;
+        case DownloadCause::PastSize:
+            error = "Plik " + file.name + " jest wiekszy niz podaje manifest";
+            break;
+        case DownloadCause::WriteFailed:
+            error = "nie moge zapisac " + tempPath;
+            break;
+        case DownloadCause::Status:
+            error = "HTTP " + std::to_string(t.headers.status) + " przy " + file.name;
+            break;
+        case DownloadCause::None:
+        case DownloadCause::Transport:
+            break;  // HttpsFetch's own text
     }
-    partial = PartialDownload();
-    DeleteFileQuietly(tempPath);
     return false;
 }
 

@@ -24,14 +24,17 @@ struct PartialDownload {
 
 // Requests /download/<version>/<PercentEncode(name)> and streams the body into
 // `tempPath`. True when the whole file arrived (status 200, or 206 continuing `partial`)
-// and every byte was written. A body longer than the manifest's size is stopped at once.
+// and every byte was written. A body longer than the manifest's size is stopped at once;
+// the body of any other answer is neither read nor written; a transfer that takes longer
+// than TransferPace allows for the file's size is ended (net/transfer_pace.h).
 //
 // `partial` on entry: bytes already in `tempPath` to continue from (asked for with Range
-// and If-Range; any answer but the exact rest starts the file from zero). On failure it
-// says what is kept: when the transfer ended early (a transport failure or a short body)
-// after bytes that a validator vouches for, those bytes stay in `tempPath`; otherwise
-// `partial` is empty and no temporary file is left. `error` names the cause. `report`, when
-// given, says what the transfer did.
+// and If-Range; any answer but the exact rest or an error status starts the file from
+// zero). On failure it says what is kept: when the transfer ended early (a transport
+// failure or a short body) after bytes that a validator vouches for, those bytes stay in
+// `tempPath`; under an error status (or no answer) while continuing, the kept bytes stay as
+// they were; otherwise `partial` is empty and no temporary file is left. `error` names the
+// cause. `report`, when given, says what the transfer did.
 bool DownloadReleaseFile(const ReleaseManifest& manifest,
                          const ManifestFile& file,
                          const std::string& tempPath,

@@ -10,24 +10,28 @@
 // the call). Returns false to stop the transfer.
 using ChunkSink = std::function<bool(const uint8_t* data, uint32_t count)>;
 
-// Extra request headers, and the response headers a resumed download needs. The received
-// fields are filled before the first block reaches the sink.
+// Extra request headers and the transfer's bound, and the response headers a resumed
+// download needs. The received fields are filled before the first block reaches the sink.
 struct FetchHeaders {
     std::string range;    // sent as "Range: <value>" when not empty
     std::string ifRange;  // sent as "If-Range: <value>" when not empty
+    // When not 0, the body must also arrive within TransferBoundMs of this many bytes.
+    uint64_t boundBytes = 0;
     uint32_t status = 0;
     std::string contentRange;
     std::string etag;
     std::string lastModified;
 };
 
-// The text of a transfer ended because its progress stayed below TransferPace's floor.
+// The text of a transfer ended because its progress stayed below TransferPace's floor, or
+// because it took longer than its bound.
 extern const char kErrTooSlow[];  // "przerwane pobieranie (serwer wysyla dane zbyt wolno)"
 
 // Returns the HTTP status (any value, unjudged) or 0 when the transfer failed, in
 // which case `error` holds "WinHttpOpen", "blad sieci <code>", "przerwane pobieranie"
 // or kErrTooSlow. Each read waits at most `receiveTimeoutMs` for bytes, and the body must
-// keep TransferPace (net/transfer_pace.h); the sink still receives blocks of up to 64 KiB.
+// keep TransferPace (net/transfer_pace.h), within the bound that `headers` may set; the
+// sink still receives blocks of up to 64 KiB.
 // A sink that stops the transfer leaves the status as read and `error` untouched.
 uint32_t HttpsFetch(const std::u16string& path,
                     const std::string& body,

@@ -103,14 +103,16 @@ enum class BodyEnd { Complete, ReadFailed, TooSlow };
 
 // Hands the body to the sink in blocks of up to 64 KiB. Each read takes only the bytes that
 // have arrived: a block read would wait (under Wine) until 64 KiB came or one receive
-// time-out passed without a byte, so a trickle would never show. The pace is judged after
-// every read. A sink that stops the transfer is not a failure. When the transfer fails, the
-// bytes of the unfinished block still go to the sink: they are as good as the earlier ones.
-BodyEnd ReadBody(HINTERNET request, const ChunkSink& sink) {
+// time-out passed without a byte, so a trickle would never show. The pace and the bound of
+// `boundBytes` (0: none) are judged after every read. A sink that stops the transfer is not
+// a failure. When the transfer fails, the bytes of the unfinished block still go to the
+// sink: they are as good as the earlier ones.
+BodyEnd ReadBody(HINTERNET request, const ChunkSink& sink, uint64_t boundBytes) {
     std::vector<uint8_t> block(kBlockSize);
     DWORD filled = 0;
     uint64_t total = 0;
-    PaceWatch pace = StartPaceWatch(TickCountMs());
+    PaceWatch pace =
+        StartPaceWatch(TickCountMs(), boundBytes ? TransferBoundMs(boundBytes, TransferPace) : 0);
     const auto fail = [&](BodyEnd end) {
         if (filled > 0) {
             sink(block.data(), filled);
@@ -203,7 +205,7 @@ uint32_t HttpsFetch(const std::u16string& path,
     }
 
     // Error pages are bodies too: the caller judges the status.
-    switch (ReadBody(request.get(), sink)) {
+    switch (ReadBody(request.get(), sink, headers ? headers->boundBytes : 0)) {
         case BodyEnd::Complete:
             return status;
         case BodyEnd::ReadFailed:

@@ -79,3 +79,31 @@ bool ParsePartialRecord(const std::string& text, PartialRecord& record) {
     record = parsed;
     return true;
 }
+
+std::string FormatPartialRecords(const std::vector<PartialRecord>& records) {
+    std::string text;
+    for (const PartialRecord& record : records) {
+        text += FormatPartialRecord(record);
+    }
+    return text;
+}
+
+bool ParsePartialRecords(const std::string& text, std::vector<PartialRecord>& records) {
+    const size_t kLinesPerRecord = 6;
+    std::vector<PartialRecord> parsed;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = at;
+        for (size_t line = 0; line < kLinesPerRecord && end != std::string::npos; ++line) {
+            end = text.find('\n', end);
+            end = end == std::string::npos ? end : end + 1;
+        }
+        PartialRecord record;
+        if (end == std::string::npos || !ParsePartialRecord(text.substr(at, end - at), record)) {
+            return false;
+        }
+        parsed.push_back(record);
+        at = end;
+    }
+    records = parsed;
+    return true;
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The validator a kept partial is tied to: the ETag when it is strong (a weak one, "W/...",
 // does not promise identical bytes), else Last-Modified, else empty (nothing may be kept).
@@ -27,3 +28,7 @@ struct PartialRecord {
 std::string FormatPartialRecord(const PartialRecord& record);
 // False for anything that is not a complete record as FormatPartialRecord writes it.
 bool ParsePartialRecord(const std::string& text, PartialRecord& record);
+// Several records, one after another (none: the empty text).
+std::string FormatPartialRecords(const std::vector<PartialRecord>& records);
+// False for anything that is not a sequence of complete records.
+bool ParsePartialRecords(const std::string& text, std::vector<PartialRecord>& records);

@@ -1,6 +1,8 @@
-// The one partly downloaded file a failed pass may leave for the next pass to continue.
-// A pass stops at its first failed file, so there is at most one; its record lies in the
-// installation folder beside the program.
+// The partly downloaded files that failed passes leave for later passes to continue, and
+// their records (one file beside the program). A record is dropped only when it is stale (its
+// entry changed or left the release, or its bytes are not what it says), never because
+// another entry was handled first or kept bytes of its own: the updater's own entry, listed
+// on every pass, comes before most names.
 #pragma once
 
 #include <string>
@@ -9,19 +11,19 @@
 #include "net/file_download.h"
 #include "update/update_pass.h"
 
-// The record's name in the installation folder.
+// The records' file in the installation folder.
 inline constexpr char kPartialRecordName[] = "VorlanePatcher.partial";
 
 // Where `entry` is downloaded to before it is verified and moved into place.
 std::string TemporaryPathFor(const ManifestFile& entry);
 
-// What may be continued for `entry`: the kept bytes when the record names this very entry
-// (name, size and digest) and its temporary file still holds exactly the recorded bytes;
-// otherwise nothing. The record is removed either way: a new one is written only when
-// the coming attempt keeps bytes again.
+// What may be continued for `entry`: the kept bytes when a record names this very entry
+// (name, size and digest) and its temporary file holds exactly the recorded bytes;
+// otherwise nothing. The records are left as they are.
 PartialDownload TakeKeptPartial(const ManifestFile& entry);
-// Records the bytes a failed attempt kept in `entry`'s temporary file.
-void RecordKeptPartial(const ManifestFile& entry, const PartialDownload& partial);
-// Deletes the kept partial file and its record unless `list` still holds its entry as
-// recorded: an entry that changed or left the manifest is never continued.
+// Settles `entry`'s record after its download: records the bytes the attempt kept in its
+// temporary file, or removes the record when nothing of it is kept. Other records stay.
+void SettleKeptPartial(const ManifestFile& entry, const PartialDownload& partial);
+// Deletes each kept partial file with its record unless `list` still holds its entry as
+// recorded and the file holds the recorded bytes: a stale partial is never continued.
 void DropStalePartial(const InstallList& list);

@@ -83,11 +83,9 @@ bool InstallOne(const ReleaseManifest& manifest,
     WriteLog(DownloadText({entry.name, report.status, report.bytes, TickCountMs() - started, report.resumedFrom,
                            downloaded ? std::string() : error}),
              downloaded ? LogKind::Routine : LogKind::Outcome);
+    // The download removed its temporary file unless it kept bytes worth continuing.
+    SettleKeptPartial(entry, partial);
     if (!downloaded) {
-        // The download removed its temporary file unless it kept bytes worth continuing.
-        if (partial.bytes > 0) {
-            RecordKeptPartial(entry, partial);
-        }
         FailUpdate(error);
         return false;
     }

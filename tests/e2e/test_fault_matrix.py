@@ -5,7 +5,8 @@ server of tests/netns/with-update-server.sh (this script runs itself again insid
   another key and a cut file each leave the window in Failed (read from the main button's
   colour) and the folder with whole files only, besides what the cut file kept for a resume;
   "SPROBUJ PONOWNIE" against the mended server then completes the update, asking only for
-  the rest of the cut file.
+  the rest of the cut file, though the manifest (sorted as the publisher's tool writes it)
+  lists the updater's own entry before it on every pass.
 - The updater killed (SIGKILL of its Linux process, as a crash or "End task" would end it)
   at three points of Downloading in "--auto" runs against a trickling server: in the middle
   of the first file, in the middle of a later file, and in the middle of its own new copy.
@@ -56,9 +57,11 @@ class Installation:
             "VorlanePatcher.exe": patcher,
         }
 
-    def manifest(self):
+    def manifest(self, names=None):
+        """The manifest with the entries in the order of `names` (default: as listed above)."""
         lines = ["VLR1", "version=" + VERSION, "notes=Poprawki"]
-        for name, content in self.new.items():
+        for name in names or self.new:
+            content = self.new[name]
             lines.append("file=%s|%d|%s|0" % (name, len(content), hashlib.sha256(content).hexdigest()))
         return "\n".join(lines) + "\n"
 
@@ -125,6 +128,9 @@ class FaultMatrixExeTest(unittest.TestCase):
         return [r["path"] for r in self.server.requests() if r["path"].startswith("/download/")]
 
     def test_failures_show_failed_and_the_retry_completes(self):
+        # Sorted by bytes, as vorlane-release writes it: the updater's own entry comes before
+        # the lower-case names and, as the running updater is never replaced, on every pass.
+        self.server.serve(MANIFEST_PATH, self.release.manifest(sorted(self.release.new)))
         with wd.Session("fault_matrix_by_hand") as session:
             folder = session.install("install", bot=None)
             self.release.lay_out(folder)
@@ -147,14 +153,18 @@ class FaultMatrixExeTest(unittest.TestCase):
             self.assertEqual(self.downloads(), [])
 
             # A file cut in the middle of its body (under Wine the cut reads as the end of the
-            # body, shorter than the manifest's size): its bytes are kept for the retry.
-            retry([download_path("data/big 2.bin") + " cut=100000", MANIFEST_PATH + " sign=dev"], 3)
+            # body, shorter than the manifest's size): its bytes are kept for the retry, which
+            # fetches the updater's copy first.
+            cut = download_path("data/big 2.bin")
+            retry([cut + " cut=100000", MANIFEST_PATH + " sign=dev"], 3)
             self.assertEqual(session.wait_phase(window, wd.OFFERED, 30, save_as="offered"), wd.OFFERED)
             session.click(window, wd.MAIN_BUTTON)  # "AKTUALIZUJ"
             self.assertEqual(session.wait_phase(window, wd.FAILED, 60, save_as="file_cut"), wd.FAILED)
-            self.assert_whole(folder, ["data/big1.bin", "Vorlane.exe"],
+            self.assert_whole(folder, ["Vorlane.exe"],
                               partial=("data/big 2.bin", "data/big 2.bin.download"),
-                              extra=("VorlanePatcher.partial",))
+                              extra=("VorlanePatcher.partial", "VorlanePatcher.new.exe"))
+            self.assertTrue(wd.wait_for(lambda: self.server.sent_bytes(cut) >= 100000, 10))
+            served = self.server.sent_bytes(cut)
 
             self.server.clear_requests()
             retry([MANIFEST_PATH + " sign=dev"], 1)
@@ -164,9 +174,13 @@ class FaultMatrixExeTest(unittest.TestCase):
             self.assertIsNone(wd.wait_exit(proc, 0.5), "the window closed by itself without --auto")
             session.key(window, "Escape")
             self.assertEqual(wd.wait_exit(proc, 15), 0)
-            resumed = [r for r in self.server.requests() if r["path"] == download_path("data/big 2.bin")]
+            resumed = [r for r in self.server.requests() if r["path"] == cut]
             self.assertEqual(len(resumed), 1)
             self.assertIn("Range: bytes=100000-", resumed[0]["headers"])
+            self.assertTrue(wd.wait_for(lambda: self.server.sent_bytes(cut) > 0, 10))
+            served += self.server.sent_bytes(cut)
+            size = len(self.release.new["data/big 2.bin"])
+            self.assertLessEqual(served, size + size // 20, "the cut file was served %d bytes for %d" % (served, size))
             # The running updater is never replaced: its new copy waits beside it for the bot.
             found = self.files(folder)
             self.assertEqual(found.pop("VorlanePatcher.new.exe"), self.release.new["VorlanePatcher.exe"])

@@ -36,6 +36,7 @@
 #include "sys/support_log.h"
 #include "test_server.h"
 #include "update/release_guard.h"
+#include "update/update_pass.h"
 
 using namespace pass_driver;
 using test_server::SetRule;
@@ -446,28 +447,123 @@ TEST_F(FaultMatrixPassTest, TemporaryFilesOfAKilledPassAreReplacedByTheNextPass)
     ExpectWholeFiles(InstallDir, AllNames());
 }
 
-// A file whose connection is cut again and again arrives over the passes (the auto mode's
-// retries), each asking only for the rest, with hardly a byte served twice. Kept bytes that
-// are wrong are caught by the digest and never continued; kept bytes of an entry that the
-// next release changed are dropped before anything is fetched.
+// A real release: a new updater (listed on every pass, as the running one is compared, and
+// sorted before the lower-case names), the bot, folders and a large file with a blank in its
+// name. Its large file, cut again and again over the passes (the auto mode's retries),
+// answered once with a 503 that never ends and once not reached (the updater's copy was cut),
+// arrives with hardly a byte served twice: each pass asks only for the rest, and neither the
+// updater's entry handled first, nor its own kept bytes, nor the error costs the kept bytes. Kept bytes that
+// are wrong are caught by the digest or by their length and never continued; kept bytes of an entry that the
+// next release changed are dropped before anything is fetched; a record naming a file outside the folder
+// deletes nothing there.
 TEST_F(FaultMatrixPassTest, ACutFileIsContinuedAcrossPassesAndWrongKeptBytesAreNot) {
     InstallDir = test_server::ScratchDir() + "\\Continued\\";
-    LayOutOldInstallation(InstallDir);
-    ServeRelease();
-    const size_t size = Release()[1].newContent.size();
-    SetRule(kSecondPath, "cutat=30000,90000,150000");
-    for (int pass = 0; pass < 3; ++pass) {
-        ASSERT_TRUE(RunPass());
-        EXPECT_EQ(Read().phase, Failed) << pass;
-        EXPECT_EQ(Read().errorDetail, "przerwane pobieranie") << pass;
+    const char kMap[] = "data/maps/world map.dat";
+    const std::string mapPath = std::string("/download/") + kVersion + "/data/maps/world%20map.dat";
+    const size_t mapSize = (6u << 20) + 12345;
+    const std::vector<ReleaseFile> real = {
+        {"Vorlane.exe", true, Pattern(11, 150000), Pattern(12, 160000)},
+        {"VorlanePatcher.exe", true, Pattern(13, 300000), Pattern(14, 310000)},
+        {kMap, true, Pattern(15, 5u << 20), Pattern(16, mapSize)},
+        {"data/readme.txt", false, "", "Nowa wersja\n"},
+    };
+    std::string realText = std::string("VLR1\nversion=") + kVersion + "\nnotes=Poprawki\n";
+    std::filesystem::remove_all(InstallDir);
+    std::filesystem::create_directories(InstallDir + "data\\maps");
+    for (const ReleaseFile& f : real) {
+        realText += "file=" + f.name + "|" + std::to_string(f.newContent.size()) + "|" +
+                    Sha256Hex(f.newContent) + "|0\n";
+        test_server::PutFile(std::string("download/") + kVersion + "/" + f.name, f.newContent);
+        ASSERT_TRUE(
+            WriteText(InstallDir + std::filesystem::path(f.name).make_preferred().string(), f.oldContent));
     }
+    std::filesystem::remove(InstallDir + "data\\readme.txt");
+    test_server::ServeSignedManifest(realText);
+    const std::string kept = InstallDir + "data\\maps\\world map.dat.download";
+    const std::string map = real[2].newContent;
+    // The server's count of the body bytes it sent for the map, once every answer so far is
+    // logged (an answer is logged when it ends).
+    const auto served = [&] {
+        const auto answers = [&] {
+            const std::string log = ReadText(test_server::StateDir() + "\\sent.log");
+            size_t count = 0;
+            for (size_t at = log.find(mapPath + " "); at != std::string::npos;
+                 at = log.find(mapPath + " ", at + 1)) {
+                ++count;
+            }
+            return count;
+        };
+        const auto requests = test_server::Requests();
+        const auto asked = static_cast<size_t>(
+            std::count_if(requests.begin(), requests.end(),
+                          [&](const test_server::Request& r) { return r.path == mapPath; }));
+        EXPECT_TRUE(WaitFor([&] { return answers() >= asked; }, 10000));
+        return test_server::SentBytes(mapPath);
+    };
+    // Three cuts, one a pass, and between them a 503 whose body never ends and a pass whose
+    // cut comes in the updater's copy, before the map is reached: both kept files stay.
+    const std::string patcherPath = std::string("/download/") + kVersion + "/VorlanePatcher.exe";
+    const struct {
+        std::string target;
+        std::string rule;
+        std::string detail;
+        size_t keptAfter;
+    } passes[] = {
+        {mapPath, "cutat=1500000", "przerwane pobieranie", 1500000},
+        {mapPath, "cutat=3000000", "przerwane pobieranie", 3000000},
+        {mapPath, "status=503 endless=1", "HTTP 503 przy data/maps/world map.dat", 3000000},
+        {patcherPath, "cutat=100000", "przerwane pobieranie", 3000000},
+        {mapPath, "cutat=4500000", "przerwane pobieranie", 4500000},
+    };
+    uint64_t fileBytes = 0;  // served as the file: all but the 503's body
+    for (const auto& pass : passes) {
+        const uint64_t before = served();
+        SetRule(mapPath, "status=200");
+        SetRule(patcherPath, "status=200");
+        SetRule(pass.target, pass.rule);
+        ASSERT_TRUE(RunPass());
+        EXPECT_EQ(Read().phase, Failed) << pass.rule;
+        EXPECT_EQ(Read().errorDetail, pass.detail) << pass.rule;
+        const std::string bytes = ReadText(kept);
+        EXPECT_EQ(bytes.size(), pass.keptAfter) << pass.rule;
+        EXPECT_TRUE(map.compare(0, bytes.size(), bytes) == 0) << pass.rule;
+        const std::string records = ReadText(InstallDir + kPartialRecord);
+        EXPECT_NE(records.find("\nname=data/maps/world map.dat\n"), std::string::npos) << records;
+        EXPECT_EQ(records.find("\nname=VorlanePatcher.exe\n") != std::string::npos,
+                  pass.target == patcherPath);
+        const uint64_t sent = served() - before;
+        if (pass.rule.rfind("status=503", 0) == 0) {
+            EXPECT_LT(sent, 16u << 20) << "the 503's body was read on";  // it would send 256 MiB
+        } else {
+            fileBytes += sent;
+        }
+    }
+    SetRule(mapPath, "status=200");
+    const uint64_t before = served();
     ASSERT_TRUE(RunPass());
     EXPECT_EQ(Read().phase, Updated) << Read().errorDetail;
-    ExpectWholeFiles(InstallDir, AllNames());
-    EXPECT_TRUE(WaitFor([&] { return test_server::SentBytes(kSecondPath) >= size; }, 5000));
-    EXPECT_LE(test_server::SentBytes(kSecondPath), size + size / 20);
+    fileBytes += served() - before;
+    std::map<std::string, std::string> installed;
+    for (const ReleaseFile& f : real) {
+        installed[f.name] = f.newContent;
+    }
+    installed["VorlanePatcher.exe"] = real[1].oldContent;  // the running one is never written
+    installed[kStagedUpdater] = real[1].newContent;
+    ExpectFolderHolds(InstallDir, installed);
+    const auto requests = test_server::Requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [&](const test_server::Request& r) {
+                                return r.path == mapPath &&
+                                       r.headers.find("Range: bytes=") != std::string::npos;
+                            }),
+              4);
+    std::printf("%s: %zu bytes, %llu served as the file over six passes\n", kMap, mapSize,
+                static_cast<unsigned long long>(fileBytes));
+    EXPECT_GE(fileBytes, mapSize);
+    EXPECT_LE(fileBytes, mapSize + mapSize / 20);
 
     // Kept bytes that are not the file's: the digest refuses the whole, the next pass starts over.
+    const size_t size = Release()[1].newContent.size();
     LayOutOldInstallation(InstallDir);
     ServeRelease();
     SetRule(kSecondPath, "cutat=100000");
@@ -508,6 +604,35 @@ TEST_F(FaultMatrixPassTest, ACutFileIsContinuedAcrossPassesAndWrongKeptBytesAreN
     for (const auto& request : test_server::Requests()) {
         EXPECT_EQ(request.headers.find("Range:"), std::string::npos) << request.path;
     }
+
+    // Kept bytes of another length than recorded (a pass killed while it appended to them):
+    // dropped, the file comes whole.
+    LayOutOldInstallation(InstallDir);
+    ServeRelease();
+    SetRule(kSecondPath, "cutat=80000");
+    ASSERT_TRUE(RunPass());
+    ASSERT_EQ(ReadText(InstallDir + kSecondPartial).size(), 80000u);
+    ASSERT_TRUE(WriteText(InstallDir + kSecondPartial, Release()[1].newContent.substr(0, 110000)));
+    SetRule(kSecondPath, "status=200");
+    ClearRequestLog();
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, Updated) << Read().errorDetail;
+    ExpectWholeFiles(InstallDir, AllNames());
+    for (const auto& request : test_server::Requests()) {
+        EXPECT_EQ(request.headers.find("Range:"), std::string::npos) << request.path;
+    }
+
+    // A record whose name leads out of the folder (it is a file, not a signed manifest): it
+    // goes, the file it names stays.
+    const std::string outside = test_server::ScratchDir() + "\\outside.bin.download";
+    ASSERT_TRUE(WriteText(outside, "12345"));
+    ASSERT_TRUE(WriteText(InstallDir + kPartialRecord,
+                          "VLPART1\nname=../outside.bin\nsize=10\nsha256=" + std::string(64, 'a') +
+                              "\nbytes=5\nvalidator=\"x\"\n"));
+    ASSERT_TRUE(RunPass());
+    EXPECT_EQ(Read().phase, UpToDate) << Read().errorDetail;
+    EXPECT_EQ(ReadText(outside), "12345");
+    ExpectWholeFiles(InstallDir, AllNames());
 }
 
 // A valid manifest of a thousand files in ten folders, fetched one request each. A fault at

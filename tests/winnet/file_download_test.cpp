@@ -125,11 +125,14 @@ TEST_F(DownloadTest, AnEmptyBodyGivesAnEmptyFileAndNoProgress) {
     EXPECT_EQ(ReadAll(temp), "");
 }
 
+// The body of any other answer is not the file: nothing of it is written (not even of a 500
+// whose body never ends), and a leftover temporary file goes too.
 TEST_F(DownloadTest, AnotherStatusNamesTheFileAndLeavesNoFile) {
     test_server::PutFile("download/3.0/gone file.bin", "error page the sink wrote to the file");
     test_server::SetRule("/download/3.0/gone%20file.bin", "status=404");
     test_server::SetRule("/download/3.0/broken.bin", "status=500");
     test_server::SetRule("/download/3.0/none.bin", "status=204");
+    test_server::SetRule("/download/3.0/endless.bin", "status=500 endless=1");
     const struct {
         std::string name;
         std::string error;
@@ -137,14 +140,21 @@ TEST_F(DownloadTest, AnotherStatusNamesTheFileAndLeavesNoFile) {
         {"gone file.bin", "HTTP 404 przy gone file.bin"},
         {"broken.bin", "HTTP 500 przy broken.bin"},
         {"none.bin", "HTTP 204 przy none.bin"},
+        {"endless.bin", "HTTP 500 przy endless.bin"},
     };
     for (const auto& c : cases) {
         const std::string temp = Temp("status");
-        const Download d = Get("3.0", c.name, temp, 10);
+        ASSERT_TRUE(testbot::WriteText(temp, "left by a killed pass"));
+        const Download d = Get("3.0", c.name, temp, 1 << 20);
         EXPECT_FALSE(d.ok) << c.name;
         EXPECT_EQ(d.error, c.error);
+        EXPECT_TRUE(d.progress.empty()) << c.name << ": " << d.progress.back() << " bytes written";
         EXPECT_FALSE(Exists(temp)) << c.name;
     }
+    // The endless body was not read on: far from the 256 MiB the server would send.
+    EXPECT_TRUE(
+        testbot::WaitFor([] { return test_server::SentBytes("/download/3.0/endless.bin") > 0; }, 5000));
+    EXPECT_LT(test_server::SentBytes("/download/3.0/endless.bin"), 16u << 20);
 }
 
 TEST_F(DownloadTest, AnUnwritableTemporaryPathSendsNoRequest) {
@@ -194,10 +204,18 @@ TEST_F(DownloadTest, ABodyPastTheDeclaredSizeIsStoppedAndLeavesNoFile) {
     test_server::PutFile("download/3.0/endless.bin", data);
     test_server::SetRule("/download/3.0/endless.bin", "endless=1");
     test_server::PutFile("download/3.0/longer.bin", data + "x");
-    for (const std::string name : {"endless.bin", "longer.bin"}) {
-        const std::string temp = Temp("past");
-        PartialDownload partial;
-        const Download d = Get("3.0", name, temp, 200000, &partial);
+    // The rest of kept bytes is stopped at the size as well: 80,000 bytes were kept, and the
+    // answer to the range (206, the right Content-Range) goes on past the file's end.
+    test_server::PutFile("download/3.0/endless rest.bin", data);
+    test_server::SetRule("/download/3.0/endless%20rest.bin", "cutat=80000");
+    PartialDownload kept;
+    Download d = Get("3.0", "endless rest.bin", Temp("endless rest.bin"), 200000, &kept);
+    ASSERT_EQ(kept.bytes, 80000u) << d.error;
+    test_server::SetRule("/download/3.0/endless%20rest.bin", "endless=1");
+    for (const std::string name : {"endless.bin", "longer.bin", "endless rest.bin"}) {
+        const std::string temp = Temp(name);
+        PartialDownload partial = name == "endless rest.bin" ? kept : PartialDownload();
+        d = Get("3.0", name, temp, 200000, &partial);
         EXPECT_FALSE(d.ok) << name;
         EXPECT_EQ(d.error, "Plik " + name + " jest wiekszy niz podaje manifest");
         ASSERT_FALSE(d.progress.empty());
@@ -205,15 +223,19 @@ TEST_F(DownloadTest, ABodyPastTheDeclaredSizeIsStoppedAndLeavesNoFile) {
         EXPECT_EQ(partial.bytes, 0u);
         EXPECT_FALSE(Exists(temp)) << name;
     }
+    const auto requests = test_server::Requests();
+    EXPECT_NE(requests.back().headers.find("Range: bytes=80000-"), std::string::npos);
     // The server stopped sending soon after: far from the 256 MiB it would send.
-    EXPECT_TRUE(
-        testbot::WaitFor([] { return test_server::SentBytes("/download/3.0/endless.bin") > 0; }, 5000));
-    EXPECT_LT(test_server::SentBytes("/download/3.0/endless.bin"), 16u << 20);
+    for (const char* path : {"/download/3.0/endless.bin", "/download/3.0/endless%20rest.bin"}) {
+        EXPECT_TRUE(testbot::WaitFor([&] { return test_server::SentBytes(path) > 80000; }, 5000)) << path;
+        EXPECT_LT(test_server::SentBytes(path), 16u << 20) << path;
+    }
 }
 
 // A transfer whose progress stays below the floor is ended, whether its bytes come one by
-// one or not at all between blocks; a slow one above the floor completes. The window is
-// shortened here; the fault matrix has the real-time run.
+// one or not at all between blocks; a slow one above the floor completes unless it passes
+// the bound on its length. The limits are shortened here; the fault matrix has the real-time
+// run of the floor, transfer_rules_test the bound on a driven clock.
 TEST_F(DownloadTest, ATrickleIsEndedAndASlowTransferCompletes) {
     const TransferPaceLimits saved = TransferPace;
     TransferPace.windowMs = 2000;
@@ -235,9 +257,24 @@ TEST_F(DownloadTest, ATrickleIsEndedAndASlowTransferCompletes) {
     test_server::PutFile("download/3.0/slow.bin", data);
     test_server::SetRule("/download/3.0/slow.bin", "trickle=5000:250");  // 20 KB/s
     d = Get("3.0", "slow.bin", temp, 100000);
-    TransferPace = saved;
     EXPECT_TRUE(d.ok) << d.error;
     EXPECT_TRUE(ReadAll(temp) == data);
+
+    // The same transfer under a bound it cannot keep (100,000 bytes at 50 KB/s plus 1 s: 3 s)
+    // is ended by it, though it keeps the floor; what arrived is kept for the next attempt.
+    TransferPace.averageFloorBytesPerSecond = 50000;
+    TransferPace.allowanceMs = 1000;
+    PartialDownload partial;
+    const DWORD boundStart = GetTickCount();
+    d = Get("3.0", "slow.bin", temp, 100000, &partial);
+    const DWORD boundElapsed = GetTickCount() - boundStart;
+    TransferPace = saved;
+    EXPECT_FALSE(d.ok);
+    EXPECT_EQ(d.error, "przerwane pobieranie (serwer wysyla dane zbyt wolno)");
+    EXPECT_GE(boundElapsed, 2900u);
+    EXPECT_LT(boundElapsed, 4900u);
+    EXPECT_GT(partial.bytes, 0u);
+    EXPECT_LT(partial.bytes, 100000u);
 }
 
 // What an early end keeps, and when it is continued: only the exact rest under the same
@@ -301,6 +338,20 @@ TEST_F(DownloadTest, AnEarlyEndKeepsItsBytesAndOnlyTheExactRestIsAppended) {
     EXPECT_EQ(partial.bytes, before.bytes);
     EXPECT_EQ(partial.validator, before.validator);
     EXPECT_TRUE(ReadAll(temp) == data.substr(0, 50000));
+
+    // An error status while continuing (a 503 whose body never ends, a 404): nothing of its
+    // body is written and the kept bytes stay for a later attempt.
+    test_server::SetTls("good");
+    for (const char* rule : {"status=503 endless=1", "status=404"}) {
+        test_server::SetRule(path, rule);
+        d = Get("3.0", "cut.bin", temp, 300000, &partial);
+        EXPECT_FALSE(d.ok) << rule;
+        EXPECT_EQ(d.error, std::string("HTTP ") + (rule[7] == '5' ? "503" : "404") + " przy cut.bin");
+        EXPECT_TRUE(d.progress.empty()) << rule;
+        EXPECT_EQ(partial.bytes, before.bytes) << rule;
+        EXPECT_EQ(partial.validator, before.validator) << rule;
+        EXPECT_TRUE(ReadAll(temp) == data.substr(0, 50000)) << rule;
+    }
 
     // Without a partial to continue (the plain call), an early end keeps nothing.
     test_server::SetTls("good");
