@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -120,39 +119,6 @@ std::string Runs(const std::string& folder) {
     return text;
 }
 
-// Starts the bot of a folder past MAX_PATH (through its 8.3 form) and ends it through the
-// folder's 8.3 name; the number of faults seen, each told on stderr.
-int DeepLaunchFaults(const std::string& folder) {
-    int faults = 0;
-    const auto fault = [&](const std::string& what) {
-        std::fprintf(stderr, "%s\n", what.c_str());
-        ++faults;
-    };
-    InstallDir = folder;
-    const BotStart start = StartBot();
-    std::fprintf(stderr, "%zu-byte folder: %s\n", folder.size(), start.detail.c_str());
-    if (!start.started || start.detail.rfind("Uruchomiono ", 0) != 0) {
-        fault("the deep launch was reported failed");
-    }
-    if (!WaitFor([&] { return Runs(folder).find("start ") != std::string::npos; }, 20000)) {
-        fault("the bot did not start in its folder");
-    }
-    // Started through the 8.3 form, it is still the folder's bot, named in either form.
-    InstallDir = NarrowPath(ShortPathW(folder));
-    if (InstallDir.empty()) {
-        fault("the folder has no 8.3 form");
-    } else if (InstallDir.back() != '\\') {
-        InstallDir += '\\';
-    }
-    if (TerminateBotProcesses() != 1) {
-        fault("the bot of the folder's 8.3 form was not ended as the folder's bot");
-    }
-    if (Runs(folder).find("stop ") != std::string::npos) {
-        fault("the bot stopped by itself");
-    }
-    return faults;
-}
-
 }  // namespace
 
 // The bot is started from its folder, and the caller learns truthfully how it went: a bot
@@ -169,36 +135,42 @@ TEST(BotProcesses, BotStartIsReportedAsItWent) {
     while (deep.size() < 300) {
         deep += std::string(60, 'g') + "\\";
     }
-    InstallDir = FreshFolder("launch");
+    const std::string shallow = FreshFolder("launch");
+    InstallDir = shallow;
     CreateParentDirectories(deep + "Vorlane.exe");
-    for (const std::string& folder : {InstallDir, deep}) {
+    for (const std::string& folder : {shallow, deep}) {
         ASSERT_TRUE(CopyFileW(LongPathW(BotExe()).c_str(), LongPathW(folder + "Vorlane.exe").c_str(), FALSE));
         DeleteFileQuietly(folder + "Vorlane.runs");  // a deep folder outlives FreshFolder
     }
-    // A folder past MAX_PATH goes through its 8.3 form, and its bot starts all the same. The
-    // updater starts the bot once in its life, from a process that has started nothing
-    // before; so does this launch, in a process of its own that runs this test up to here.
-    // (Under Wine an 8.3 launch fails, error 2, once the same process has started another
-    // with a working folder named.)
-    EXPECT_EXIT(std::exit(DeepLaunchFaults(deep)), ::testing::ExitedWithCode(0), "");
-    std::ofstream deepStop;  // a bot that the launch left running ends
-    ASSERT_TRUE(OpenWriteStream(deepStop, deep + "Vorlane.stop"));
-    deepStop.close();
-    EXPECT_TRUE(WaitFor([&] { return !IsFileLocked(deep + "Vorlane.exe"); }, 5000));
-
-    const std::string folder = InstallDir;
-    const BotStart start = StartBot();
-    std::printf("%zu-byte folder: %s\n", folder.size(), start.detail.c_str());
-    ASSERT_TRUE(start.started) << start.detail;
-    EXPECT_EQ(start.detail.rfind("Uruchomiono ", 0), 0u) << start.detail;
-    EXPECT_TRUE(WaitFor([&] { return Runs(folder).find("start ") != std::string::npos; }, 20000));
-    std::ofstream stop;
-    ASSERT_TRUE(OpenWriteStream(stop, folder + "Vorlane.stop"));
-    stop.close();
-    EXPECT_TRUE(WaitFor([&] { return Runs(folder).find("stop ") != std::string::npos; }, 10000));
-    EXPECT_TRUE(WaitFor([&] { return !IsFileLocked(folder + "Vorlane.exe"); }, 5000));
-
-    SetCurrentDirectoryA(BuildDir().c_str());
+    // A folder past MAX_PATH goes through its 8.3 form, and its bot starts in its folder all
+    // the same. Each bot here is ended as it was started, and no other.
+    for (const std::string& folder : {shallow, deep}) {
+        InstallDir = folder;
+        const BotStart start = StartBot();
+        std::printf("%zu-byte folder: %s\n", folder.size(), start.detail.c_str());
+        ASSERT_TRUE(start.started) << start.detail;
+        EXPECT_EQ(start.detail.rfind("Uruchomiono ", 0), 0u) << start.detail;
+        EXPECT_TRUE(WaitFor([&] { return Runs(folder).find("start ") != std::string::npos; }, 20000))
+            << "the bot did not start in its folder";
+        if (folder == deep) {
+            // Started through the 8.3 form, it is the folder's bot named in either form.
+            InstallDir = NarrowPath(ShortPathW(folder));
+            ASSERT_FALSE(InstallDir.empty());
+            if (InstallDir.back() != '\\') {
+                InstallDir += '\\';
+            }
+            EXPECT_EQ(TerminateBotProcesses(), 1) << "the bot was not ended as the 8.3 folder's bot";
+            EXPECT_EQ(Runs(folder).find("stop "), std::string::npos);
+        }
+        std::ofstream stop;  // ends the bot where it still runs
+        ASSERT_TRUE(OpenWriteStream(stop, folder + "Vorlane.stop"));
+        stop.close();
+        if (folder != deep) {
+            EXPECT_TRUE(WaitFor([&] { return Runs(folder).find("stop ") != std::string::npos; }, 10000));
+        }
+        EXPECT_TRUE(WaitFor([&] { return !IsFileLocked(folder + "Vorlane.exe"); }, 5000));
+    }
+    SetCurrentDirectoryA(BuildDir().c_str());  // the deep launch leaves the bot's folder current
 }
 
 TEST(BotProcesses, OnlyBotsOfTheInstallFolderAreTerminated) {
