@@ -13,7 +13,10 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     AutoMode = HasAutoSwitch(commandLine);
-    InstallDir = InstallDirFromModulePath(ReadModulePath());
+    // Before anything is named after the folder: started through an 8.3 form (a bot in a deep
+    // folder starts the updater so), the folder still names the lock and the bot as it does
+    // when started through the long form.
+    InstallDir = ReadInstallDir();
     // A second updater of the same folder would download into the same temporary files
     // and start a second bot: it leaves its start to the first one instead.
     if (!ClaimFolderOrHandOver(InstallDir, AutoMode)) {

@@ -26,6 +26,22 @@ BotStart ShellOpen(const std::wstring& file, const std::wstring& folder) {
     return code > 32 ? Started(file) : NotStarted(file, static_cast<unsigned long>(code));
 }
 
+// The process made directly, working in `folder` (empty: the updater's own current
+// directory); `shown` is the plain path the command line and the report carry.
+BotStart CreateBotProcess(const std::wstring& image, const std::wstring& shown, const std::wstring& folder) {
+    std::wstring commandLine = L"\"" + shown + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(image.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        return NotStarted(shown, GetLastError());
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return Started(shown);
+}
+
 }  // namespace
 
 BotStart StartBot() {
@@ -41,23 +57,22 @@ BotStart StartBot() {
         // The bot inherits its folder as the working directory from the updater, which is
         // about to end: handed to the shell, a short folder is made long again on the way by
         // some systems (Wine), and the launch fails.
-        const std::wstring shortFolder = ShortPathW(InstallDir);
+        std::wstring shortFolder = ShortPathW(InstallDir);
         if (!shortFolder.empty() && shortFolder.size() < MAX_PATH) {
             SetCurrentDirectoryW(shortFolder.c_str());
+        } else {
+            shortFolder.clear();
         }
-        return ShellOpen(shortPath, std::wstring());
+        const BotStart opened = ShellOpen(shortPath, std::wstring());
+        if (opened.started) {
+            return opened;
+        }
+        // Some systems (Wine) make the image path long again into a MAX_PATH buffer on the
+        // way, and what reaches the loader is then no path at all. The same short path with
+        // the "\\?\" prefix is passed on as it is.
+        return CreateBotProcess(LongPathW(NarrowPath(shortPath)), shortPath, shortFolder);
     }
     // No short form: the long form, which CreateProcessW takes with the "\\?\" prefix where
     // the system allows such images at all. Its working directory is the updater's own.
-    std::wstring commandLine = L"\"" + plainPath + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(LongPathW(bot).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-        return NotStarted(plainPath, GetLastError());
-    }
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return Started(plainPath);
+    return CreateBotProcess(LongPathW(bot), plainPath, std::wstring());
 }

@@ -17,7 +17,8 @@ struct BotStart {
     std::string detail;  // "Uruchomiono <path>" or "Nie moge uruchomic <path> (blad <code>)"
 };
 // Starts InstallDir's Vorlane.exe with the shell's "open", working in InstallDir. A path of
-// MAX_PATH or more goes through its 8.3 form where the volume has one, else its long form.
+// MAX_PATH or more goes through its 8.3 form where the volume has one (the shell first, then
+// the system directly), else its long form.
 BotStart StartBot();
 // Terminates every process running InstallDir's Vorlane.exe; returns how many.
 int32_t TerminateBotProcesses();

@@ -36,15 +36,9 @@ bool TerminateIfBot(DWORD pid, const std::string& botPath) {
         return false;
     }
     // A bot started through the 8.3 form of a deep folder reports that form as its image:
-    // compare the long form, as the installation folder is written.
-    std::wstring imageW(image.data(), size);
-    std::vector<wchar_t> longForm(kLongestPath);
-    const DWORD longSize = GetLongPathNameW(LongPathW(NarrowPath(imageW)).c_str(), longForm.data(), kLongestPath);
-    if (longSize > 0 && longSize < kLongestPath) {
-        imageW.assign(longForm.data(), longSize);
-    }
-    // A program of the same name started from another folder is not ours to end.
-    const std::string imagePath = NarrowPath(imageW);
+    // the image and the bot's path are compared in one form. A program of the same name
+    // started from another folder is not ours to end.
+    const std::string imagePath = OneFormOfPath(NarrowPath(std::wstring(image.data(), size)));
     if (!IsBotImagePath(imagePath, botPath)) {
         return false;
     }
@@ -58,7 +52,7 @@ bool TerminateIfBot(DWORD pid, const std::string& botPath) {
 }  // namespace
 
 int32_t TerminateBotProcesses() {
-    const std::string botPath = MakeInstallPath(kBotExecutableName);
+    const std::string botPath = OneFormOfPath(MakeInstallPath(kBotExecutableName));
     ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.valid()) {
         return 0;

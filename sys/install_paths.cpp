@@ -34,6 +34,19 @@ std::string WithoutLongPathPrefix(const std::string& path) {
     return path;
 }
 
+std::string OnePathForm(const std::string& given, const std::string& absoluteForm,
+                        const std::string& longForm) {
+    // The long form fails for a path the system cannot walk (a folder that denies listing,
+    // a name with no form in the ANSI code page); the absolute form is then the best left.
+    if (!longForm.empty()) {
+        return WithoutLongPathPrefix(longForm);
+    }
+    if (!absoluteForm.empty()) {
+        return WithoutLongPathPrefix(absoluteForm);
+    }
+    return WithoutLongPathPrefix(given);
+}
+
 bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {
         return false;

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "sys/install_paths.h"
+
 namespace {
 
 const wchar_t kLongPrefix[] = L"\\\\?\\";
@@ -35,6 +37,33 @@ std::wstring FullPath(const std::wstring& path) {
         buffer.resize(length);  // the size it needs, terminator included
     }
     return path;
+}
+
+// A path the system gave back in the "\\?\" form, without the prefix.
+std::wstring WithoutPrefix(const std::wstring& path) {
+    if (path.rfind(kLongUncPrefix, 0) == 0) {
+        return L"\\\\" + path.substr(8);
+    }
+    return path.rfind(kLongPrefix, 0) == 0 ? path.substr(4) : path;
+}
+
+// GetLongPathNameW of a wide path, without the prefix; "" when the system gives none.
+std::wstring LongNameOf(const std::wstring& path) {
+    if (path.empty()) {
+        return path;
+    }
+    std::vector<wchar_t> buffer(path.size() + 1);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD length = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return std::wstring();
+        }
+        if (length < buffer.size()) {
+            return WithoutPrefix(std::wstring(buffer.data(), length));
+        }
+        buffer.resize(length);  // the size it needs, terminator included
+    }
+    return std::wstring();
 }
 
 }  // namespace
@@ -71,15 +100,42 @@ std::wstring ShortPathW(const std::string& path) {
             return std::wstring();
         }
         if (length < buffer.size()) {
-            const std::wstring shortForm(buffer.data(), length);
-            if (shortForm.rfind(kLongUncPrefix, 0) == 0) {
-                return L"\\\\" + shortForm.substr(8);
-            }
-            return shortForm.rfind(kLongPrefix, 0) == 0 ? shortForm.substr(4) : shortForm;
+            return WithoutPrefix(std::wstring(buffer.data(), length));
         }
         buffer.resize(length);  // the size it needs, terminator included
     }
     return std::wstring();
+}
+
+std::wstring LongFormW(const std::string& path) {
+    // Windows takes a plain path here only below MAX_PATH, and a "\\?\" one of any length;
+    // Wine passes a "\\?\" path back unchanged. So the plain form first, then the other.
+    std::wstring longForm = LongNameOf(FullPathW(path));
+    return longForm.empty() ? LongNameOf(LongPathW(path)) : longForm;
+}
+
+std::string NarrowPathExactly(const std::wstring& path) {
+    if (path.empty()) {
+        return std::string();
+    }
+    // Under a UTF-8 code page every character has a form, and the call refuses to report a
+    // lost one.
+    BOOL lost = FALSE;
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int count = WideCharToMultiByte(CP_ACP, flags, path.data(), static_cast<int>(path.size()), nullptr,
+                                          0, nullptr, utf8 ? nullptr : &lost);
+    if (count <= 0 || lost) {
+        return std::string();
+    }
+    std::string text(static_cast<size_t>(count), '\0');
+    WideCharToMultiByte(CP_ACP, flags, path.data(), static_cast<int>(path.size()), text.data(), count, nullptr,
+                        nullptr);
+    return text;
+}
+
+std::string OneFormOfPath(const std::string& path) {
+    return OnePathForm(path, NarrowPathExactly(FullPathW(path)), NarrowPathExactly(LongFormW(path)));
 }
 
 std::string NarrowPath(const std::wstring& path) {

@@ -4,6 +4,7 @@ byte 260 of the Windows path, and the folder a 260-byte cut would name holds ano
 short installation does, and not the other one. An installation deeper than 260 characters
 is updated like any other."""
 import os
+import subprocess
 import sys
 import unittest
 
@@ -47,12 +48,32 @@ class LongPathTest(unittest.TestCase):
             long = self.version_line(session, deep, "long_path")
             self.assertEqual(long, short, "the long installation read another folder's bot")
 
+    def short_form(self, session, path):
+        """The 8.3 form of a folder as Wine names it, found one folder at a time (`dir /x`
+        of the part already made short, so that no call is given a path past MAX_PATH)."""
+        parts = os.path.abspath(path).strip("/").split("/")
+        short = "Z:"
+        for part in parts:
+            listing = subprocess.run([wd.WINE, "cmd", "/c", "dir", "/x", short + "\\"], env=session.env,
+                                     capture_output=True, text=True, timeout=60).stdout
+            names = {}
+            for line in listing.splitlines():
+                words = line.split()
+                if "<DIR>" in words:
+                    rest = words[words.index("<DIR>") + 1:]
+                    names[rest[-1].lower()] = rest[0]
+            self.assertIn(part.lower(), names, "no folder %s in %s" % (part, short))
+            short += "\\" + names[part.lower()]
+        return short
+
     def test_deep_installation_is_updated_and_its_running_bot_ended(self):
-        """A ~330-byte folder in auto mode: the running bot is ended after the two minutes of
-        patience, every file (one in a sub-folder) is installed and no temporary file stays.
-        The new bot is then started through the 8.3 form of its path. Wine 8 does not take
-        that reliably (its CreateProcessW makes the image path long again into a MAX_PATH
-        buffer), so whether the bot started is printed, not required; the updater ends with 0."""
+        """A ~330-byte folder in auto mode, reached through its long form and its 8.3 form
+        alike (a bot started through the 8.3 form starts the updater so): each form names one
+        folder, with one lock, one window and one bot. The updater started through the 8.3
+        form holds the folder; an "--auto" start through the long form hands its run over and
+        leaves. Both running bots, one started through each form, are ended after the two
+        minutes of patience; every file (one in a sub-folder) is installed, no temporary file
+        stays, and the new bot is started through the 8.3 form of its path."""
         with wd.Session("long_path_update") as session:
             data, nested = b"f" * 70000, bytes(range(256)) * 300
             wd.Release("2.6.0.1").add("Vorlane.exe", wd.read_bytes(wd.NEXT_BOT)).add("f.dat", data).add(
@@ -62,16 +83,23 @@ class LongPathTest(unittest.TestCase):
                 folder = os.path.join(folder, "v" * min(120, 330 - len(wd.windows_path(folder))))
             session.install(folder)
             self.assertGreaterEqual(len(wd.windows_path(os.path.join(folder, "sub", "g.dat.download"))), 345)
+            short = self.short_form(session, folder)
+            self.assertLess(len(short), 200, short)
 
-            bot = session.start(os.path.join(folder, "Vorlane.exe"))
-            self.assertTrue(wd.wait_for(lambda: wd.read_runs(folder), 30), "the bot did not start")
-            proc = session.start(os.path.join(folder, "VorlanePatcher.exe"), "--auto", timeout=300)
+            bots = [session.start(os.path.join(folder, "Vorlane.exe")), session.start(short + "\\Vorlane.exe")]
+            self.assertTrue(wd.wait_for(lambda: len(wd.read_runs(folder)) == 2, 30),
+                            "the bots did not start: %s" % wd.read_runs(folder))
+            proc = session.start(short + "\\VorlanePatcher.exe", timeout=300)
             window = session.find_window()
             self.assertIsNotNone(window)
             self.assertEqual(session.wait_phase(window, wd.OFFERED_BOT_RUNNING, 30, save_as="deep_bot_running"),
                              wd.OFFERED_BOT_RUNNING)
+            second = session.start(os.path.join(folder, "VorlanePatcher.exe"), "--auto")
+            self.assertEqual(wd.wait_exit(second, 30), 0, "the long form's updater did not find the short form's")
+            self.assertEqual(len(session.search()), 1, "two updaters' windows in one folder")
             # Ended, not stopped: a bot that stops by itself logs "stop <pid>".
-            self.assertIsNotNone(wd.wait_exit(bot, 150), "the bot was not ended after the patience")
+            for bot in bots:
+                self.assertIsNotNone(wd.wait_exit(bot, 150), "a bot was not ended after the patience")
             self.assertEqual([line for line in wd.read_runs(folder) if line.startswith("stop ")], [])
             self.assertEqual(session.wait_phase(window, wd.FINISHED, 30, save_as="deep_updated"), wd.FINISHED,
                              sorted(os.listdir(folder)))
@@ -82,9 +110,8 @@ class LongPathTest(unittest.TestCase):
             self.assertEqual(wd.read_bytes(os.path.join(folder, "sub", "g.dat")), nested)
             left = [name for _, _, names in os.walk(folder) for name in names if name.endswith(".download")]
             self.assertEqual(left, [])
-            started = wd.wait_for(lambda: any(" 2.6.0.1 " in line for line in wd.read_runs(folder)), 10)
-            print("the new bot in the %d-byte folder %s" % (len(wd.windows_path(folder)),
-                                                        "started" if started else "did not start under Wine"))
+            self.assertTrue(wd.wait_for(lambda: any(" 2.6.0.1 " in line for line in wd.read_runs(folder)), 20),
+                            "the new bot did not start: %s" % wd.read_runs(folder))
             with open(os.path.join(folder, "Vorlane.stop"), "w"):
                 pass
 

@@ -7,6 +7,7 @@
 #include "app/auto_mode.h"
 #include "app/start_up.h"
 #include "app/user_actions.h"
+#include "sys/install_paths.h"
 #include "update/updater_state.h"
 
 namespace {
@@ -237,6 +238,28 @@ TEST(StartUp, InstallDirIsTheFolderWithItsSeparator) {
     EXPECT_EQ(InstallDirFromModulePath("\\\\?\\unc\\srv\\v\\VorlanePatcher.exe"), "\\\\srv\\v\\");
     EXPECT_EQ(FolderLockName(InstallDirFromModulePath("\\\\?\\c:\\gry\\vorlane\\VorlanePatcher.exe")),
               FolderLockName("C:\\Gry\\Vorlane\\"));
+}
+
+// A bot in a deep folder starts the updater through the folder's 8.3 form: its folder must
+// still be the one a long start names, or two passes run in it. The long form decides when
+// the system gives it; a form it could not give never replaces one it could.
+TEST(StartUp, EveryFormOfTheFolderNamesOneLock) {
+    const std::string shortExe = "C:\\GRY~1\\VORLAN~1\\VorlanePatcher.exe";
+    const std::string longExe = "C:\\Gry\\Vorlane Deep\\VorlanePatcher.exe";
+    const std::string fromShort = InstallDirFromModulePath(OnePathForm(shortExe, shortExe, longExe));
+    EXPECT_EQ(fromShort, "C:\\Gry\\Vorlane Deep\\");
+    EXPECT_EQ(FolderLockName(fromShort),
+              FolderLockName(InstallDirFromModulePath(OnePathForm(longExe, longExe, longExe))));
+    // The system's forms come back with the prefix for a path past MAX_PATH.
+    EXPECT_EQ(OnePathForm(shortExe, "\\\\?\\" + shortExe, "\\\\?\\" + longExe), longExe);
+    EXPECT_EQ(OnePathForm("\\\\?\\UNC\\srv\\V~1\\x.exe", "", "\\\\?\\UNC\\srv\\Vorlane\\x.exe"),
+              "\\\\srv\\Vorlane\\x.exe");
+    // No long form (a folder that denies listing, a name outside the ANSI code page): the
+    // absolute form, then the path as it came.
+    EXPECT_EQ(OnePathForm("v\\..\\VorlanePatcher.exe", "C:\\Gry\\VorlanePatcher.exe", ""),
+              "C:\\Gry\\VorlanePatcher.exe");
+    EXPECT_EQ(OnePathForm("\\\\?\\C:\\GRY~1\\VorlanePatcher.exe", "", ""), "C:\\GRY~1\\VorlanePatcher.exe");
+    EXPECT_EQ(OnePathForm("", "", ""), "");
 }
 
 // Windows folder names ignore their case, so the lock does too; any other byte counts.

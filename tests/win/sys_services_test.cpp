@@ -2,8 +2,6 @@
 // second process.
 #include <gtest/gtest.h>
 #include <windows.h>
-// tlhelp32.h needs the definitions of windows.h first.
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,21 +26,6 @@ std::string CopyBot(const std::string& folder, const std::string& from = BotExe(
     const std::string exe = folder + "Vorlane.exe";
     CopyFileA(from.c_str(), exe.c_str(), FALSE);
     return exe;
-}
-
-// The processes named Vorlane.exe, wherever they were started from.
-std::vector<DWORD> BotProcessIds() {
-    std::vector<DWORD> ids;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (_stricmp(entry.szExeFile, "Vorlane.exe") == 0) {
-            ids.push_back(entry.th32ProcessID);
-        }
-    }
-    CloseHandle(snapshot);
-    return ids;
 }
 
 std::string Upper(std::string text) {
@@ -124,8 +107,23 @@ TEST(InstallPaths, LongFormsAreAbsoluteAndKeepAShareAShare) {
     SetCurrentDirectoryA(BuildDir().c_str());
 }
 
+namespace {
+
+// The bot's start log in `folder`, "" when there is none.
+std::string Runs(const std::string& folder) {
+    std::ifstream in;
+    std::string text;
+    if (OpenReadStream(in, folder + "Vorlane.runs")) {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return text;
+}
+
+}  // namespace
+
 // The bot is started from its folder, and the caller learns truthfully how it went: a bot
-// reported started has started, one reported not started has not, and the text says why.
+// reported started has started in its folder, one reported not started has not, and the
+// text says why. Each test ends the bots it started, and no others.
 TEST(BotProcesses, BotStartIsReportedAsItWent) {
     InstallDir = FreshFolder("launch-missing");
     const BotStart missing = StartBot();
@@ -133,58 +131,43 @@ TEST(BotProcesses, BotStartIsReportedAsItWent) {
     EXPECT_EQ(missing.detail.rfind("Nie moge uruchomic " + InstallDir + "Vorlane.exe (blad ", 0), 0u)
         << missing.detail;
 
-    // A folder past MAX_PATH goes through its 8.3 form. Wine takes such a launch only now and
-    // then (it makes the image path long again into a MAX_PATH buffer), so there the report
-    // is what is checked.
-    InstallDir = FreshFolder("launch-deep");
-    std::string deep = InstallDir;
+    std::string deep = FreshFolder("launch-deep");
     while (deep.size() < 300) {
         deep += std::string(60, 'g') + "\\";
     }
+    const std::string shallow = FreshFolder("launch");
+    InstallDir = shallow;
     CreateParentDirectories(deep + "Vorlane.exe");
-    for (const std::string& folder : {FreshFolder("launch"), deep}) {
-        InstallDir = folder;
+    for (const std::string& folder : {shallow, deep}) {
         ASSERT_TRUE(CopyFileW(LongPathW(BotExe()).c_str(), LongPathW(folder + "Vorlane.exe").c_str(), FALSE));
         DeleteFileQuietly(folder + "Vorlane.runs");  // a deep folder outlives FreshFolder
-        const auto runs = [&] {
-            std::ifstream in;
-            std::string text;
-            if (OpenReadStream(in, folder + "Vorlane.runs")) {
-                text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            }
-            return text;
-        };
+    }
+    // A folder past MAX_PATH goes through its 8.3 form, and its bot starts in its folder all
+    // the same. Each bot here is ended as it was started, and no other.
+    for (const std::string& folder : {shallow, deep}) {
+        InstallDir = folder;
         const BotStart start = StartBot();
         std::printf("%zu-byte folder: %s\n", folder.size(), start.detail.c_str());
-        if (folder.size() < MAX_PATH) {
-            EXPECT_TRUE(start.started) << start.detail;
-        }
-        if (!start.started) {
-            EXPECT_NE(start.detail.find("Nie moge uruchomic "), std::string::npos) << start.detail;
-            Sleep(2000);
-            EXPECT_EQ(runs(), "") << "a bot started though the launch was reported failed";
-            continue;
-        }
+        ASSERT_TRUE(start.started) << start.detail;
         EXPECT_EQ(start.detail.rfind("Uruchomiono ", 0), 0u) << start.detail;
-        if (folder.size() >= MAX_PATH) {
-            // Wine starts a process from the 8.3 form but gives it a cut image path: it neither
-            // finds its folder nor holds its image open. A reported start must still be a
-            // process; it is ended here, since no stop file reaches it.
-            const std::vector<DWORD> bots = BotProcessIds();
-            EXPECT_FALSE(bots.empty()) << "the deep launch was reported started, but no bot runs";
-            for (const DWORD id : bots) {
-                const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-                TerminateProcess(process, 1);
-                WaitForSingleObject(process, 5000);
-                CloseHandle(process);
+        EXPECT_TRUE(WaitFor([&] { return Runs(folder).find("start ") != std::string::npos; }, 20000))
+            << "the bot did not start in its folder";
+        if (folder == deep) {
+            // Started through the 8.3 form, it is the folder's bot named in either form.
+            InstallDir = NarrowPath(ShortPathW(folder));
+            ASSERT_FALSE(InstallDir.empty());
+            if (InstallDir.back() != '\\') {
+                InstallDir += '\\';
             }
-            continue;
+            EXPECT_EQ(TerminateBotProcesses(), 1) << "the bot was not ended as the 8.3 folder's bot";
+            EXPECT_EQ(Runs(folder).find("stop "), std::string::npos);
         }
-        EXPECT_TRUE(WaitFor([&] { return runs().find("start ") != std::string::npos; }, 20000));
-        std::ofstream stop;
+        std::ofstream stop;  // ends the bot where it still runs
         ASSERT_TRUE(OpenWriteStream(stop, folder + "Vorlane.stop"));
         stop.close();
-        EXPECT_TRUE(WaitFor([&] { return runs().find("stop ") != std::string::npos; }, 10000));
+        if (folder != deep) {
+            EXPECT_TRUE(WaitFor([&] { return Runs(folder).find("stop ") != std::string::npos; }, 10000));
+        }
         EXPECT_TRUE(WaitFor([&] { return !IsFileLocked(folder + "Vorlane.exe"); }, 5000));
     }
     SetCurrentDirectoryA(BuildDir().c_str());  // the deep launch leaves the bot's folder current
