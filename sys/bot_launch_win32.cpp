@@ -54,22 +54,18 @@ BotStart StartBot() {
     // 8.3 form, where the volume has one, is short enough, and so is the folder's.
     const std::wstring shortPath = ShortPathW(bot);
     if (!shortPath.empty() && shortPath.size() < MAX_PATH) {
-        // The bot inherits its folder as the working directory from the updater, which is
-        // about to end: handed to the shell, a short folder is made long again on the way by
-        // some systems (Wine), and the launch fails.
+        // The bot works in its folder, named in its short form here too: some systems (Wine)
+        // make a folder long again on the way, and the launch fails.
         std::wstring shortFolder = ShortPathW(InstallDir);
         if (!shortFolder.empty() && shortFolder.size() < MAX_PATH) {
             SetCurrentDirectoryW(shortFolder.c_str());
         } else {
             shortFolder.clear();
         }
-        const BotStart opened = ShellOpen(shortPath, std::wstring());
-        if (opened.started) {
-            return opened;
-        }
-        // Some systems (Wine) make the image path long again into a MAX_PATH buffer on the
-        // way, and what reaches the loader is then no path at all. The same short path with
-        // the "\\?\" prefix is passed on as it is.
+        // Not through the shell: some systems (Wine) make the image path long again into a
+        // MAX_PATH buffer on the way, and what reaches the loader is then no path at all (the
+        // 64-bit shell refuses it; the 32-bit one reports a start that never runs). The same
+        // short path with the "\\?\" prefix is passed on as it is.
         return CreateBotProcess(LongPathW(NarrowPath(shortPath)), shortPath, shortFolder);
     }
     // No short form: the long form, which CreateProcessW takes with the "\\?\" prefix where
