@@ -4,14 +4,12 @@
 #include "net/https_client.h"
 #include "net/server_address.h"
 #include "sys/clock.h"
-#include "manifest/manifest_log_text.h"
-#include "sys/support_log.h"
 
 namespace {
 const int32_t kReceiveTimeoutMs = 12000;
 }  // namespace
 
-bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error) {
+bool FetchReleaseManifest(size_t host, ReleaseManifest& manifest, ManifestReply& reply, std::string& error) {
     manifest = ReleaseManifest();
     std::string body;
     const ChunkSink sink = [&body](const uint8_t* data, uint32_t count) {
@@ -22,11 +20,8 @@ bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error) {
     FetchHeaders bound;
     bound.boundBytes = kManifestBodyLimit;
     const uint32_t started = TickCountMs();
-    const uint32_t status =
-        HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs, &bound);
-    const bool accepted = AcceptManifestResponse(status, body, manifest, error);
-    WriteLog(ManifestText(status, body.size(), TickCountMs() - started, accepted,
-                          accepted ? manifest.version : error),
-             accepted ? LogKind::Routine : LogKind::Outcome);
-    return accepted;
+    reply.status = HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs, &bound, host);
+    reply.bytes = body.size();
+    reply.elapsedMs = TickCountMs() - started;
+    return AcceptManifestResponse(reply.status, body, manifest, error);
 }

@@ -15,8 +15,16 @@ inline constexpr size_t kManifestBodyLimit = 524288;
 extern const char kErrNoSignature[];   // "manifest bez podpisu"
 extern const char kErrBadSignature[];  // "podpis manifestu sie nie zgadza"
 
-// True with a parsed manifest whose signature verified; false with a Polish reason.
-bool FetchReleaseManifest(ReleaseManifest& manifest, std::string& error);
+// What one manifest request did, for the support log.
+struct ManifestReply {
+    uint32_t status = 0;  // 0: no answer
+    uint64_t bytes = 0;
+    uint32_t elapsedMs = 0;
+};
+
+// Asks update server `host` (net/server_address.h) for the manifest. True with a parsed
+// manifest whose signature verified; false with a Polish reason.
+bool FetchReleaseManifest(size_t host, ReleaseManifest& manifest, ManifestReply& reply, std::string& error);
 
 // The judgement of one response, in a fixed order: transport (status 0 leaves `error`
 // as the transfer set it), status, presence of the signature, its validity, content.

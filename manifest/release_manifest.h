@@ -1,6 +1,7 @@
 // The parsed release manifest: what one release consists of.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ struct ReleaseManifest {
     // that keeps serving it after that cannot hold installations on it unnoticed.
     bool hasExpires = false;
     int64_t expires = 0;
+    // Not a record of the text: which configured update server (its index) served this
+    // manifest. The release's files are fetched from that server.
+    size_t host = 0;
 };
 
 // The manifest name that denotes the updater itself, compared ignoring ASCII case.

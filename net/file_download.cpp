@@ -72,7 +72,7 @@ Transfer FetchOnce(const ReleaseManifest& manifest,
         return t.end.written;
     };
     const std::u16string path = WidenAscii(MakeDownloadPath(manifest.version, file.name));
-    t.end.answered = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &t.headers) != 0;
+    t.end.answered = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &t.headers, manifest.host) != 0;
     planOnce();
     return t;
 }

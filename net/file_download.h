@@ -22,7 +22,8 @@ struct PartialDownload {
     std::string validator;
 };
 
-// Requests /download/<version>/<PercentEncode(name)> and streams the body into
+// Requests /download/<version>/<PercentEncode(name)> from the update server that served
+// the manifest (manifest.host) and streams the body into
 // `tempPath`. True when the whole file arrived (status 200, or 206 continuing `partial`)
 // and every byte was written. A body longer than the manifest's size is stopped at once;
 // the body of any other answer is neither read nor written; a transfer that takes longer

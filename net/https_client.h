@@ -1,7 +1,8 @@
-// The one HTTPS GET of the program: a fixed host on port 443, the body streamed
+// The one HTTPS GET of the program: one of the configured update hosts on port 443, the body streamed
 // block by block to a sink that may stop the transfer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -33,9 +34,11 @@ extern const char kErrTooSlow[];  // "przerwane pobieranie (serwer wysyla dane z
 // keep TransferPace (net/transfer_pace.h), within the bound that `headers` may set; the
 // sink still receives blocks of up to 64 KiB.
 // A sink that stops the transfer leaves the status as read and `error` untouched.
+// `host` is the index of the update server asked (BuildServerHost, net/server_address.h).
 uint32_t HttpsFetch(const std::u16string& path,
                     const std::string& body,
                     const ChunkSink& sink,
                     std::string& error,
                     int32_t receiveTimeoutMs,
-                    FetchHeaders* headers = nullptr);
+                    FetchHeaders* headers = nullptr,
+                    size_t host = 0);

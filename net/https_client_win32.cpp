@@ -52,9 +52,9 @@ HINTERNET OpenSession() {
     return session;
 }
 
-HINTERNET Connect(HINTERNET session) {
+HINTERNET Connect(HINTERNET session, size_t index) {
     // The plain host name lives only for this call.
-    const std::u16string host = BuildServerHost();
+    const std::u16string host = BuildServerHost(index);
     return WinHttpConnect(session, reinterpret_cast<const wchar_t*>(host.c_str()), kPort, 0);
 }
 
@@ -156,7 +156,8 @@ uint32_t HttpsFetch(const std::u16string& path,
                     const ChunkSink& sink,
                     std::string& error,
                     int32_t receiveTimeoutMs,
-                    FetchHeaders* headers) {
+                    FetchHeaders* headers,
+                    size_t host) {
     ScopedInternet session(OpenSession());
     if (!session.get()) {
         error = "WinHttpOpen";
@@ -164,7 +165,7 @@ uint32_t HttpsFetch(const std::u16string& path,
     }
     WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, receiveTimeoutMs);
 
-    ScopedInternet connection(Connect(session.get()));
+    ScopedInternet connection(Connect(session.get(), host));
     ScopedInternet request(
         connection.get() ? WinHttpOpenRequest(
                                connection.get(), L"GET", reinterpret_cast<const wchar_t*>(path.c_str()),

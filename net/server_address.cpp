@@ -1,4 +1,4 @@
-// Rebuilds the server's host name and the manifest path from their scrambled tables,
+// Rebuilds the servers' host names and the manifest path from their scrambled tables,
 // so that neither stands in the program as plain text.
 #include "net/server_address.h"
 
@@ -22,12 +22,24 @@ void Unscramble(const uint16_t* table, size_t count, uint32_t mul, uint32_t add,
 
 }  // namespace
 
-std::u16string BuildServerHost() {
+size_t ServerHostCount() {
+    return server_address::kHostCount;
+}
+
+std::u16string BuildServerHost(size_t index) {
     using namespace server_address;
-    // The table holds exactly as many units as the configured host name has.
-    std::u16string host(std::size(kHostTable), u'\0');
-    Unscramble(kHostTable, std::size(kHostTable), kHostMul, kHostAdd, host.data());
-    return host;
+    // The table holds exactly the configured list: the host names in order, joined by ",".
+    std::u16string hosts(std::size(kHostTable), u'\0');
+    Unscramble(kHostTable, std::size(kHostTable), kHostMul, kHostAdd, hosts.data());
+    size_t start = 0;
+    for (size_t i = 0; i < index && start != std::u16string::npos; ++i) {
+        start = hosts.find(u',', start);
+        start = start == std::u16string::npos ? start : start + 1;
+    }
+    if (start == std::u16string::npos) {
+        return std::u16string();
+    }
+    return hosts.substr(start, hosts.find(u',', start) - start);
 }
 
 std::u16string BuildManifestPath() {

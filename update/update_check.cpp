@@ -1,9 +1,14 @@
 // The first half of a pass: which files of the release differ from the installed ones.
+#include <vector>
+
 #include "manifest/manifest_fetch.h"
+#include "manifest/manifest_log_text.h"
 #include "net/file_digest.h"
+#include "net/server_address.h"
 #include "sys/bot_process.h"
 #include "sys/file_ops.h"
 #include "sys/install_paths.h"
+#include "update/host_choice.h"
 #include "update/install_decision.h"
 #include "update/release_guard.h"
 #include "sys/support_log.h"
@@ -34,6 +39,46 @@ void PublishRelease(const ReleaseManifest& manifest, const InstallList& list) {
     State.fileCount = static_cast<int32_t>(list.files.size());
 }
 
+std::string HostName(size_t host) {
+    std::string name;
+    for (const char16_t unit : BuildServerHost(host)) {
+        name.push_back(static_cast<char>(unit));
+    }
+    return name;
+}
+
+// Asks the update servers in order until one serves a manifest that passes every check
+// (signature, content, serial, expiry); each refusal is logged with its server. The
+// accepted manifest remembers its server, which then serves the files. When all refuse,
+// `error` is the refusal that AfterManifestRefusal shows.
+bool FetchAcceptedManifest(ReleaseManifest& manifest, std::string& error) {
+    std::vector<ManifestAttempt> attempts;
+    std::vector<std::string> errors;
+    for (size_t host = 0; host < ServerHostCount(); ++host) {
+        ManifestReply reply;
+        ManifestAttempt attempt;
+        attempt.verified = FetchReleaseManifest(host, manifest, reply, error);
+        attempt.status = reply.status;
+        // An older or expired manifest is refused before any local file is read.
+        const bool accepted = attempt.verified && AcceptManifestFreshness(manifest, error);
+        WriteLog(ManifestText(reply.status, reply.bytes, reply.elapsedMs, accepted,
+                              accepted ? manifest.version : error, HostName(host)),
+                 accepted ? LogKind::Routine : LogKind::Outcome);
+        if (accepted) {
+            manifest.host = host;
+            return true;
+        }
+        attempts.push_back(attempt);
+        errors.push_back(error);
+        const HostStep step = AfterManifestRefusal(attempts, ServerHostCount());
+        if (!step.askNext) {
+            error = errors[step.shown];
+            return false;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 InstallList BuildInstallList(const ReleaseManifest& manifest) {
@@ -54,8 +99,7 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
 bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list) {
     SetPhaseAndStatus(Checking, kCheckingStatus);
     WriteLog(PassStartText(ResetPassFields(), AutoMode.load(), InstallDir), LogKind::Outcome);
-    // An older or expired manifest ends the pass before any local file is read.
-    if (!FetchReleaseManifest(manifest, error) || !AcceptManifestFreshness(manifest, error)) {
+    if (!FetchAcceptedManifest(manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);
         return false;
     }

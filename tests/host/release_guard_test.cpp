@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "update/host_choice.h"
 #include "update/release_guard.h"
 
 namespace {
@@ -114,4 +118,25 @@ TEST(ReleaseGuard, NoClockLocksTheInstallationOut) {
     EXPECT_EQ(keep(manifest(now), record(slow), record(slow), slow + 60), slow + 60);
     // A user's clock a year fast: the cap never binds and the serial is kept as it is.
     EXPECT_EQ(keep(manifest(now), record(now - 9000), record(now - 9000), now + year), now);
+}
+
+// Every refusal goes on to the next server while one is left; when none is, the refusal
+// that got furthest is shown, the first asked among equals.
+TEST(ReleaseGuard, EveryRefusedServerGivesWayToTheNextAndTheFurthestRefusalIsShown) {
+    const ManifestAttempt down{0, false}, missing{404, false}, unsigned_{200, false}, stale{200, true};
+    const auto after = [](std::vector<ManifestAttempt> attempts, size_t hosts) {
+        const HostStep step = AfterManifestRefusal(attempts, hosts);
+        return std::to_string(step.askNext) + " " + std::to_string(step.shown);
+    };
+    for (const ManifestAttempt& first : {down, missing, unsigned_, stale}) {
+        EXPECT_EQ(after({first}, 3), "1 0");
+        EXPECT_EQ(after({first}, 1), "0 0");  // one server: its refusal, as it always was
+        EXPECT_EQ(after({first, first}, 2), "0 0");
+    }
+    EXPECT_EQ(after({down, stale, down}, 3), "0 1");
+    EXPECT_EQ(after({down, down, missing}, 3), "0 2");
+    EXPECT_EQ(after({missing, down, down}, 3), "0 0");
+    EXPECT_EQ(after({missing, unsigned_, missing}, 3), "0 1");
+    EXPECT_EQ(after({unsigned_, stale, stale}, 3), "0 1");
+    EXPECT_EQ(after({stale, unsigned_, missing, down}, 4), "0 0");
 }

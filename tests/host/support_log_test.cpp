@@ -30,9 +30,10 @@ TEST(SupportLog, EveryStepStaysOneLineWithItsFieldsReadable) {
         "czas_ms=56 od_bajtu=789 blad=\"blad sieci 12002??start wersja=9.9\"\r\n");
 
     // An empty value is still a field; a failed manifest names its error instead of a version.
-    EXPECT_EQ(ManifestText(0, 0, 12, false, ""), "manifest status=0 bajty=0 czas_ms=12 blad=\"\"");
-    EXPECT_EQ(ManifestText(200, 900, 3, true, "2.6.0.1"),
-              "manifest status=200 bajty=900 czas_ms=3 wersja=2.6.0.1");
+    EXPECT_EQ(ManifestText(0, 0, 12, false, "", "upd.example.com"),
+              "manifest status=0 bajty=0 czas_ms=12 blad=\"\" serwer=upd.example.com");
+    EXPECT_EQ(ManifestText(200, 900, 3, true, "2.6.0.1", "b.example.net"),
+              "manifest status=200 bajty=900 czas_ms=3 wersja=2.6.0.1 serwer=b.example.net");
     EXPECT_EQ(PassEndText(5, "Aktualizacja nie powiodla sie", "HTTP 404 przy a.txt"),
               "koniec_przebiegu faza=Failed status=\"Aktualizacja nie powiodla sie\" szczegoly=\"HTTP 404 "
               "przy a.txt\"");

@@ -326,9 +326,9 @@ cp "staged-2.0/$manifest_rel" "$www/$manifest_rel"
 # HTTP/1.1 requests (the updater's) properly.
 mkdir -p plus
 bash "$src/tests/netns/nginx-conf.sh" "$www" "$VORLANE_CERT_DIR" "$work/plus" "$work/plus" |
-    sed -e 's|listen 443 ssl;|listen 8443 ssl http2;\n        if ($server_protocol != "HTTP/1.1") { return 505; }|' \
+    sed -e 's|listen 127.0.0.1:443 ssl;|listen 127.0.0.1:8443 ssl http2;\n        if ($server_protocol != "HTTP/1.1") { return 505; }|' \
         -e 's|location /download/ {|&\n        rewrite "^([^+]*)[+](.*)$" "$1 $2" last;\n        max_ranges 0;|' >plus/nginx.conf
-grep -q 'listen 8443' plus/nginx.conf && grep -q 'rewrite' plus/nginx.conf || fail "the + server's configuration"
+grep -q 'listen 127.0.0.1:8443' plus/nginx.conf && grep -q 'rewrite' plus/nginx.conf || fail "the + server's configuration"
 nginx -p "$work/plus" -e "$work/plus/nginx-error.log" -c "$work/plus/nginx.conf" &
 plus_pid=$!
 for _ in $(seq 1 50); do

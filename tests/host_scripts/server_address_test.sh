@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The update server's host and manifest path as a build input: the configured build's
-# tables decode to what it was configured with, tables for other names (shorter ones too)
-# decode back to them, and the configure step refuses names the updater cannot use.
+# The update servers' hosts and manifest path as a build input: the configured build's
+# tables decode to what it was configured with, tables for other names (shorter ones and
+# lists too) decode back to them, and the configure step refuses names the updater cannot use.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tool="$here/../../tools/server_address.py"
@@ -21,6 +21,10 @@ python3 "$tool" write --tables "$tmp/t.h" a.example.com /m >/dev/null
 longest=$(printf 'a%.0s' {1..60}).com
 python3 "$tool" write --tables "$tmp/long.h" "$longest" /m >/dev/null
 [ "$(python3 "$tool" show --tables "$tmp/long.h")" = "host=$longest"$'\npath=/m' ]
+# Several hosts, in the order given: the table holds the list.
+python3 "$tool" write --tables "$tmp/list.h" upd.example.com,b.example.net,"$longest" /m >/dev/null
+[ "$(python3 "$tool" show --tables "$tmp/list.h")" = "host=upd.example.com,b.example.net,$longest"$'\npath=/m' ]
+grep -q 'kHostCount = 3U;' "$tmp/list.h"
 # Unchanged names keep their constants, so a new configure rebuilds nothing.
 cp "$tmp/t.h" "$tmp/before.h"
 python3 "$tool" write --keep-if-same --tables "$tmp/t.h" a.example.com /m >/dev/null
@@ -43,6 +47,11 @@ refused() {
 refused Upd.Example.com /m "lowercase letters" configure
 refused upd.example.com /a/manifest.txt1 "2 to 15 characters" configure
 refused localhost /m "a DNS name"
+refused a.example.com,Upd.example.com /m '"Upd.example.com": the host name must be a DNS name' configure
+refused a.example.com, /m '"": the host name must be a DNS name'
+refused "a.example.com;b.example.com" /m "a DNS name"
+refused a.example.com,b.example.com,a.example.com /m '"a.example.com" is listed twice'
+refused "$(printf 'h%d.example.com,' 1 2 3 4 5 6 7 8)h9.example.com" /m "at most 8 update hosts"
 refused "upd.example.com:8443" /m "a DNS name"
 refused "$(printf 'a%.0s' {1..61}).com" /m "at most 64 characters"
 refused upd.example.com m.txt 'begin with "/"'

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Makes the TLS material of the test server into DIR (once; a second call does nothing):
 #   ca.pem                the test CA that the namespace's CA bundle adds
-#   server.pem/.key       HOST, issued by that CA (what the program must accept)
+#   server.pem/.key       HOSTS, issued by that CA (what the program must accept)
 #   wronghost.pem/.key    another host name, issued by the same CA
-#   untrusted.pem/.key    HOST, issued by a CA that is in no bundle
+#   untrusted.pem/.key    HOSTS, issued by a CA that is in no bundle
 #   other-signing.pem     a P-256 manifest key that the program does not trust
-# Usage: make-certs.sh DIR HOST
+# Usage: make-certs.sh DIR HOSTS (one host name, or several joined by ",": the certificates
+# name each of them, so that every test server may answer for any update host)
 set -euo pipefail
 dir=$1
 host=$2
@@ -24,10 +25,10 @@ make_ca() {  # name subject
         2>/dev/null
 }
 
-make_leaf() {  # name ca dns
-    openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=$3" 2>/dev/null
+make_leaf() {  # name ca dns[,dns...]
+    openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=${3%%,*}" 2>/dev/null
     printf 'subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\n' \
-        "$3" >"$1.ext"
+        "${3//,/,DNS:}" >"$1.ext"
     openssl x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial -days 800 -sha256 \
         -extfile "$1.ext" -out "$1.pem" 2>/dev/null
     rm -f "$1.csr" "$1.ext"

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Runs a command in a private network and mount namespace where the program's own update
-# host (the build's VORLANE_UPDATE_HOST) is a local test server on 127.0.0.1:443.
+# host (the first of the build's VORLANE_UPDATE_HOST) is a local test server on 127.0.0.1:443.
 # Nothing outside the namespace changes; the unmodified program reaches "its" server.
 #
 #   tests/netns/with-update-server.sh [--state DIR] [--stall-limit S] [--nginx [--limit-rate R]]
 #                                     <serve-root> -- <command...>
 #
 # Inside the namespace (needs root, as the tests run):
-#   - lo is up; /etc/hosts maps the update host and this machine's name to 127.0.0.1;
+#   - lo is up; /etc/hosts maps the update host and this machine's name to 127.0.0.1, and
+#     update host N of a build with several (N = 2, 3, ...) to 127.0.0.N, where nothing
+#     listens (its connections are refused) unless the command starts a server there;
 #   - /etc/ssl/certs/ca-certificates.crt is the machine's bundle plus a test CA (Wine and
 #     curl trust it; curl --cacert is not needed);
 #   - tests/fixtures/update_server.py serves <serve-root> (its header documents the control
@@ -22,7 +24,8 @@
 # The command gets these variables (all Unix paths; under Wine prefix them with "Z:"):
 #   VORLANE_SERVER_STATE  the state dir: control/rules, control/tls, requests.jsonl
 #                         (default <serve-root>.server; control/ is kept, the log emptied)
-#   VORLANE_SERVER_ROOT   the served tree       VORLANE_UPDATE_HOST  the host name
+#   VORLANE_SERVER_ROOT   the served tree       VORLANE_UPDATE_HOST  the (first) host name
+#   VORLANE_UPDATE_HOSTS  every update host of the build, joined by ","
 #   VORLANE_MANIFEST_PATH the manifest path (also where nginx serves the manifest)
 #   VORLANE_CERT_DIR      test CA and certificates (ca.pem, ...)
 #   WINEPREFIX            when set on entry: a network copy of that prefix, see below
@@ -88,10 +91,11 @@ if [ "$inside" = 0 ]; then
         VORLANE_MANIFEST_PATH=$(sed -n 's/^path=//p' <<<"$address")
     fi
     export VORLANE_MANIFEST_PATH
-    host=$VORLANE_UPDATE_HOST
+    hosts=$VORLANE_UPDATE_HOST
+    host=${hosts%%,*}
     work=${VORLANE_BUILD_DIR:-$source_dir/build}/netns
     certs=$work/certs
-    bash "$here/make-certs.sh" "$certs" "$host"
+    bash "$here/make-certs.sh" "$certs" "$hosts"
 
     if [ -n "${WINEPREFIX:-}" ]; then
         base=$WINEPREFIX
@@ -121,7 +125,8 @@ if [ "$inside" = 0 ]; then
         WINEPREFIX=$slot timeout 30 wineserver -w 2>/dev/null || true
         export WINEPREFIX=$slot
     fi
-    export VORLANE_SERVER_STATE=$state VORLANE_SERVER_ROOT=$root VORLANE_UPDATE_HOST=$host VORLANE_CERT_DIR=$certs
+    export VORLANE_SERVER_STATE=$state VORLANE_SERVER_ROOT=$root VORLANE_UPDATE_HOST=$host VORLANE_UPDATE_HOSTS=$hosts \
+        VORLANE_CERT_DIR=$certs
     server_options=()
     [ "$server" = nginx ] && server_options=(--nginx --limit-rate "$limit_rate")
     exec unshare --mount --net --propagation private -- bash "$0" --inside --state "$state" \
@@ -158,6 +163,10 @@ trap 'exit 143' TERM INT
 
 ip link set lo up
 printf '127.0.0.1 localhost\n127.0.0.1 %s\n127.0.0.1 %s\n::1 localhost\n' "$host" "$(hostname)" >"$tmp/hosts"
+IFS=, read -r -a all_hosts <<<"$VORLANE_UPDATE_HOSTS"
+for n in $(seq 2 "${#all_hosts[@]}"); do
+    printf '127.0.0.%d %s\n' "$n" "${all_hosts[n - 1]}" >>"$tmp/hosts"
+done
 mount --bind "$tmp/hosts" /etc/hosts
 cat /etc/ssl/certs/ca-certificates.crt "$certs/ca.pem" >"$tmp/ca-bundle.crt"
 mount --bind "$tmp/ca-bundle.crt" /etc/ssl/certs/ca-certificates.crt

@@ -33,7 +33,8 @@ std::string TextOfSize(size_t size) {
 Result FetchManifest() {
     Result r;
     r.manifest.version = "stale";
-    r.ok = FetchReleaseManifest(r.manifest, r.error);
+    ManifestReply reply;
+    r.ok = FetchReleaseManifest(0, r.manifest, reply, r.error);
     return r;
 }
 
