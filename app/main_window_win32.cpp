@@ -8,10 +8,10 @@
 #include "app/single_instance_win32.h"
 #include "app/user_actions.h"
 #include "sys/bot_process.h"
+#include "sys/support_log.h"
 #include "ui/hit_test.h"
 #include "ui/layout.h"
 #include "ui/painter_win32.h"
-#include "sys/support_log.h"
 #include "update/pass_log_texts.h"
 #include "update/updater_state.h"
 

@@ -6,8 +6,8 @@
 #include "app/single_instance_win32.h"
 #include "app/start_up.h"
 #include "app/user_actions.h"
-#include "ui/ui_fonts_win32.h"
 #include "sys/support_log.h"
+#include "ui/ui_fonts_win32.h"
 #include "update/pass_log_texts.h"
 #include "update/updater_state.h"
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <map>
 
+#include "sys/support_log.h"
 #include "update/kept_partial.h"
 #include "update/release_guard.h"
-#include "sys/support_log.h"
 
 namespace {
 

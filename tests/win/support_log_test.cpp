@@ -2,8 +2,8 @@
 // run cannot grow the log without end.
 #include <gtest/gtest.h>
 
-#include "tests/win/test_bot.h"
 #include "sys/support_log.h"
+#include "tests/win/test_bot.h"
 #include "update/updater_state.h"
 
 using namespace testbot;
