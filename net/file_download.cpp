@@ -4,11 +4,10 @@
 // it out.
 #include "net/file_download.h"
 
-#include <fstream>
-
 #include "net/download_answer.h"
 #include "net/https_client.h"
 #include "sys/file_ops.h"
+#include "sys/output_file.h"
 
 namespace {
 
@@ -24,18 +23,17 @@ struct Transfer {
 
 // Readies the temporary file for the plan: emptied for the whole file; left as it is for
 // the rest (which goes after the kept bytes) and for an answer that is not the file.
-bool PrepareFile(const AnswerPlan& plan, std::ofstream& out, const std::string& tempPath) {
+bool PrepareFile(const AnswerPlan& plan, OutputFile& out, const std::string& tempPath) {
     if (plan.body != AnswerBody::WholeFile) {
         return true;
     }
-    out.close();
-    return OpenWriteStream(out, tempPath);
+    return out.OpenEmpty(tempPath);
 }
 
 Transfer FetchOnce(const ReleaseManifest& manifest,
                    const ManifestFile& file,
                    const DownloadAsk& ask,
-                   std::ofstream& out,
+                   OutputFile& out,
                    const std::string& tempPath,
                    const DownloadProgress& progress,
                    std::string& error) {
@@ -63,13 +61,17 @@ Transfer FetchOnce(const ReleaseManifest& manifest,
             t.end.pastLimit = true;
             return false;
         }
-        out.write(reinterpret_cast<const char*>(data), count);
+        // Each block goes to the system as it comes: a failed write (a full disk) stops the
+        // transfer at this block, and no bytes wait in a buffer of ours.
+        t.end.written = out.Write(data, count);
+        if (!t.end.written) {
+            return false;
+        }
         t.end.bodyBytes += count;
         if (progress) {
             progress(t.plan.writeFrom + t.end.bodyBytes);
         }
-        t.end.written = !out.fail();
-        return t.end.written;
+        return true;
     };
     const std::u16string path = WidenAscii(MakeDownloadPath(manifest.version, file.name));
     t.end.answered = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &t.headers, manifest.host) != 0;
@@ -92,8 +94,8 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
     ask.validator = partial.validator;
     // Opened before the request, so that a folder that takes no file costs no request; the
     // bytes it holds stay untouched until the answer says what they become.
-    std::ofstream out;
-    if (!OpenAppendStream(out, tempPath)) {
+    OutputFile out;
+    if (!out.OpenAppend(tempPath)) {
         error = "nie moge zapisac " + tempPath;
         partial = PartialDownload();
         return false;
@@ -104,9 +106,8 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
         ask.validator.clear();
         t = FetchOnce(manifest, file, ask, out, tempPath, progress, error);
     }
-    // Closing flushes the last bytes; a failed flush leaves the stream failed.
-    out.close();
-    t.end.written = t.end.written && !out.fail();
+    // A failed close is a failed write: the file's last bytes may not be in it.
+    t.end.written = out.Close() && t.end.written;
     const DownloadVerdict verdict = JudgeTransfer(ask, t.plan, t.headers, t.end);
     if (report) {
         report->status = t.headers.status;
