@@ -47,14 +47,16 @@ std::wstring WithoutPrefix(const std::wstring& path) {
     return path.rfind(kLongPrefix, 0) == 0 ? path.substr(4) : path;
 }
 
-// GetLongPathNameW of a wide path, without the prefix; "" when the system gives none.
-std::wstring LongNameOf(const std::wstring& path) {
+// What GetLongPathNameW or GetShortPathNameW makes of `path`, without the prefix; "" when
+// the system gives none.
+using PathFormCall = DWORD(WINAPI*)(LPCWSTR, LPWSTR, DWORD);
+std::wstring PathForm(PathFormCall call, const std::wstring& path) {
     if (path.empty()) {
         return path;
     }
     std::vector<wchar_t> buffer(path.size() + 1);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length = GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD length = call(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) {
             return std::wstring();
         }
@@ -64,6 +66,10 @@ std::wstring LongNameOf(const std::wstring& path) {
         buffer.resize(length);  // the size it needs, terminator included
     }
     return std::wstring();
+}
+
+std::wstring LongNameOf(const std::wstring& path) {
+    return PathForm(GetLongPathNameW, path);
 }
 
 }  // namespace
@@ -91,20 +97,7 @@ std::wstring LongPathW(const std::string& path) {
 }
 
 std::wstring ShortPathW(const std::string& path) {
-    const std::wstring longForm = LongPathW(path);
-    std::vector<wchar_t> buffer(longForm.size() + 1);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD length =
-            GetShortPathNameW(longForm.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return std::wstring();
-        }
-        if (length < buffer.size()) {
-            return WithoutPrefix(std::wstring(buffer.data(), length));
-        }
-        buffer.resize(length);  // the size it needs, terminator included
-    }
-    return std::wstring();
+    return PathForm(GetShortPathNameW, LongPathW(path));
 }
 
 std::wstring LongFormW(const std::string& path) {
