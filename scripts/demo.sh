@@ -138,7 +138,7 @@ run "$tool" sign --key "$key/private.pem" --release-dir "$files" "$manifest"
 run "$tool" check --public "$key/public.key" "$manifest" "$install"
 run "$tool" stage --release-dir "$files" --signed "$manifest" --out "$demo/server-root" --public "$key/public.key"
 
-step "Serving it with nginx on https://$(python3 tools/server_address.py show | sed -n 's/^host=//p'):443 in a private namespace, and running the updater"
+step "Serving it with nginx on https://$(python3 tools/server_address.py show | sed -n 's/^host=\([^,]*\).*/\1/p'):443 in a private namespace, and running the updater"
 echo "Program: $(program_note "$program")"
 # The loader of the build's word size, named (never /usr/bin/wine's pick), in a prefix of that
 # kind. Under emulation every wait is longer, and the run runs where qemu serves i386 programs.
