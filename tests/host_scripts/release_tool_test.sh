@@ -437,15 +437,19 @@ run publish --staged stR --channel beta wwwR
 [ "$rc" -eq 0 ] && cmp -s roll.txt "wwwR/$(dirname "$manifest_rel")/beta/$(basename "$manifest_rel")" &&
     [ ! -e "wwwR/$manifest_rel" ] && cmp -s roll/good.txt wwwR/download/5.0/good.txt ||
     fail "publish --channel beta: $(cat out.txt err.txt; find wwwR)"
+# A beta manifest laid at the default path by hand is not published there.
+cp roll.txt "stR/$manifest_rel"
 run publish --staged stR wwwR
-[ "$rc" -eq 1 ] && [ ! -e "wwwR/$manifest_rel" ] || fail "publish of a beta release to stable: exit $rc $(cat err.txt)"
+[ "$rc" -eq 1 ] && grep -qF "signed for the channel beta, not stable" err.txt && [ ! -e "wwwR/$manifest_rel" ] ||
+    fail "publish of a beta release to stable: exit $rc $(cat err.txt)"
+rm "stR/$manifest_rel"
 run rollout --channel beta --public keys/public.key wwwR
 [ "$rc" -eq 0 ] && grep -qx "channel: beta" out.txt && grep -qx "share: 2.5 %" out.txt || fail "rollout --channel beta: $(cat out.txt err.txt)"
 
 # In steps on the default channel: 5 %, 25 %, 100 %, then halted. Each step re-signs the
 # live manifest with a higher serial and replaces only it.
-"$T" manifest --version 5.1 --out r51.txt roll 2>/dev/null
-"$T" sign --key keys/private.pem --rollout 5 r51.txt >/dev/null
+"$T" manifest --version 5.1 --date 2026-12-11 --notes-file notes.txt --out r51.txt roll 2>/dev/null
+"$T" sign --key keys/private.pem --rollout 5 --expires 30d r51.txt >/dev/null
 "$T" stage --release-dir roll --signed r51.txt --out st51 >/dev/null
 "$T" publish --staged st51 wwwR >/dev/null 2>&1 || fail "publish of the 5 % release"
 files_before=$(cd wwwR/download && find . -type f -exec sha256sum {} + | sort; stat -c %Y 5.1/good.txt)
