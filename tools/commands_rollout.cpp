@@ -139,6 +139,9 @@ int RunRollout(const Args& argv, CommandIo& io) {
                           dest + " names a local folder here, but rsync reads it as a remote host; write ./" +
                               dest + " for the folder");
     }
+    if (IsLocalDestination(dest) && !fs::is_directory(dest, ec)) {
+        return Fail(io, kCmd, dest + ": no such folder (the server's document root)");
+    }
     int share = kFullShare;
     if (change && !ParseShareOption(toOption, share, error)) {
         return Fail(io, kCmd, "--to " + error + " (nothing was published)");
