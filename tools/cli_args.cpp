@@ -12,6 +12,18 @@ bool ParseArgs(const std::vector<std::string>& args,
                const std::vector<std::string>& valued,
                ParsedArgs& out,
                std::string& error) {
+    return ParseArgs(args, valued, {}, out, error);
+}
+
+bool HasFlag(const ParsedArgs& args, const std::string& name) {
+    return Contains(args.flags, name);
+}
+
+bool ParseArgs(const std::vector<std::string>& args,
+               const std::vector<std::string>& valued,
+               const std::vector<std::string>& flags,
+               ParsedArgs& out,
+               std::string& error) {
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -42,6 +54,13 @@ bool ParseArgs(const std::vector<std::string>& args,
                 error = "--" + name + " needs a value";
                 return false;
             }
+        } else if (Contains(flags, name) && eq == std::string::npos) {
+            if (!Contains(out.flags, name)) {
+                out.flags.push_back(name);
+            }
+        } else if (Contains(flags, name)) {
+            error = "--" + name + " takes no value";
+            return false;
         } else {
             error = "unknown option --" + name;
             return false;

@@ -12,6 +12,8 @@ const std::vector<CommandInfo>& AllCommands() {
         {"stage", "lay out a signed release as the update server's files", kStageHelp, RunStage},
         {"publish", "upload a staged release: the files first, the manifest last", kPublishHelp, RunPublish},
         {"probe", "fetch and check a release from a live server as the updater does", kProbeHelp, RunProbe},
+        {"rollout", "show or change the share of installations the live release reaches", kRolloutHelp,
+         RunRollout},
     };
     return commands;
 }
@@ -32,6 +34,7 @@ std::string ToolHelp() {
         "\n"
         "A release: manifest, sign, verify, stage, publish (the download folder first, the\n"
         "manifest last), probe. \"check\" shows what an installation would receive.\n"
+        "In steps: sign --rollout 5, then \"rollout --to 25\", \"rollout --to 100\"; --to 0 halts.\n"
         "Exit status: 0 done, 1 refused or failed (nothing written), 2 wrong usage.\n";
     return text;
 }

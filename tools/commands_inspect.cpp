@@ -11,6 +11,7 @@
 #include "tools/commands.h"
 #include "tools/manifest_writer.h"
 #include "tools/release_freshness.h"
+#include "tools/rollout_records.h"
 #include "tools/updater_key.h"
 #include "update/install_decision.h"
 #include "update/release_guard.h"
@@ -24,7 +25,9 @@ extern const char kVerifyHelp[] =
     "(\"manifest bez podpisu\", \"podpis manifestu sie nie zgadza\", \"nieznany format\n"
     "manifestu\", \"pusty manifest\") and exits with 1. Records the updater would skip or\n"
     "misread are listed as warnings. Shows the serial and the expiry; a manifest whose expiry\n"
-    "is more than a day past, which updaters refuse, exits with 1 too.\n";
+    "is more than a day past, which updaters refuse, exits with 1 too. Shows the channel, the\n"
+    "share of installations that take the release by themselves, and whether it is critical;\n"
+    "a malformed rollout, critical or channel record, which updaters refuse, exits with 1.\n";
 
 extern const char kCheckHelp[] =
     "Usage: vorlane-release check --public FILE [--release-dir DIR] SIGNED_MANIFEST INSTALL_DIR\n"
@@ -37,9 +40,14 @@ extern const char kCheckHelp[] =
     "Exits with 1 when the release's updater trusts another key but is marked\n"
     "only-if-missing: no installation would ever take it.\n"
     "The serial is judged against the one INSTALL_DIR has accepted (its VorlanePatcher.serial):\n"
-    "a manifest the updater would refuse as older, or as expired, exits with 1.\n";
+    "a manifest the updater would refuse as older, or as expired, exits with 1.\n"
+    "Shows the manifest's channel, share and critical mark, and the channel INSTALL_DIR follows\n"
+    "(its VorlanePatcher.channel).\n";
 
 namespace {
+
+// The file beside the updater that names the channel an installation follows.
+const std::string kChannelRecordName = "VorlanePatcher.channel";
 
 bool LoadForInspection(const char* cmd,
                        const ParsedArgs& args,
@@ -47,6 +55,7 @@ bool LoadForInspection(const char* cmd,
                        CommandIo& io,
                        LoadedManifest& loaded,
                        PublicKeyHex& key,
+                       RolloutRecords& marks,
                        int& exitCode) {
     std::string error;
     std::string keyPath;
@@ -69,6 +78,10 @@ bool LoadForInspection(const char* cmd,
     for (const std::string& p : FindManifestProblems(loaded.split.signedText)) {
         io.err << "warning: " << p << "\n";
     }
+    if (!ReadRolloutRecords(loaded.split.signedText, marks, error)) {
+        exitCode = Fail(io, cmd, args.positionals[0] + ": " + error);
+        return false;
+    }
     return true;
 }
 
@@ -88,6 +101,26 @@ const char* Verdict(InstallReason reason) {
     return "?";
 }
 
+// The channel the installation follows, as its VorlanePatcher.channel names it.
+std::string FollowedChannelLine(const std::string& installDir, const RolloutRecords& marks) {
+    std::string text;
+    std::string error;
+    std::string followed;
+    if (ReadWholeFile(installDir + kChannelRecordName, text, error)) {
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.pop_back();
+        }
+        if (!ParseChannelOption(text, followed, error)) {
+            return "followed channel: stable (" + kChannelRecordName + " is malformed)\n";
+        }
+    }
+    return "followed channel: " + ChannelText(followed) +
+           (followed == marks.channel ? ""
+                                      : " (this manifest is for another channel; the installation asks "
+                                        "for its own channel's manifest and refuses this one)") +
+           "\n";
+}
+
 }  // namespace
 
 int RunVerify(const Args& argv, CommandIo& io) {
@@ -103,14 +136,15 @@ int RunVerify(const Args& argv, CommandIo& io) {
     }
     LoadedManifest loaded;
     PublicKeyHex key;
+    RolloutRecords marks;
     int exitCode = 0;
-    if (!LoadForInspection(cmd, args, 1, io, loaded, key, exitCode)) {
+    if (!LoadForInspection(cmd, args, 1, io, loaded, key, marks, exitCode)) {
         return exitCode;
     }
     const ReleaseManifest& m = loaded.manifest;
     const int64_t now = NowSeconds();
     io.out << "signature: good\nversion: " << m.version << "\ndate: " << m.date << "\n"
-           << FreshnessLines(m, now) << "notes:\n";
+           << FreshnessLines(m, now) << RolloutLines(marks) << "notes:\n";
     size_t start = 0;
     while (start < m.notes.size()) {
         size_t lf = m.notes.find('\n', start);
@@ -150,8 +184,9 @@ int RunCheck(const Args& argv, CommandIo& io) {
     }
     LoadedManifest loaded;
     PublicKeyHex key;
+    RolloutRecords marks;
     int exitCode = 0;
-    if (!LoadForInspection(cmd, args, 2, io, loaded, key, exitCode)) {
+    if (!LoadForInspection(cmd, args, 2, io, loaded, key, marks, exitCode)) {
         return exitCode;
     }
     std::string installDir = args.positionals[1];
@@ -174,7 +209,8 @@ int RunCheck(const Args& argv, CommandIo& io) {
            << "accepted serial: " << (accepted.known ? std::to_string(accepted.serial) +
                                                     InParentheses(SerialAheadText(accepted.serial, NowSeconds()))
                                               : std::string("none"))
-           << "\n";
+           << "\n"
+           << RolloutLines(marks) << FollowedChannelLine(installDir, marks);
     if (!JudgeManifestFreshness(m, accepted, NowSeconds(), error)) {
         io.out << "updater: Serwer aktualizacji: " << error << "\n";
         return kExitFailed;

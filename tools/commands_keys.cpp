@@ -11,6 +11,7 @@
 #include "tools/commands.h"
 #include "tools/manifest_writer.h"
 #include "tools/release_freshness.h"
+#include "tools/rollout_records.h"
 #include "tools/updater_key.h"
 
 extern const char kKeygenHelp[] =
@@ -27,7 +28,8 @@ extern const char kKeygenHelp[] =
 extern const char kSignHelp[] =
     "Usage: vorlane-release sign --key FILE|- [--release-dir DIR] [--next-key PUBLIC_FILE]\n"
     "                            [--serial N | --serial-above N]\n"
-    "                            [--expires 30d|YYYY-MM-DD|YYYY-MM-DDTHH:MM:SSZ] MANIFEST\n"
+    "                            [--expires 30d|YYYY-MM-DD|YYYY-MM-DDTHH:MM:SSZ]\n"
+    "                            [--rollout P] [--critical] [--channel C] MANIFEST\n"
     "\n"
     "Signs MANIFEST in place: writes the serial (and the expiry) after the first line, then\n"
     "appends \"sig=\" and the 128 hex digits of the ECDSA P-256 signature (r then s) over the\n"
@@ -42,6 +44,17 @@ extern const char kSignHelp[] =
     "--expires WHEN      installations refuse the manifest a day after WHEN (days from now, or\n"
     "                    a UTC date or time), so a server cannot hold them on it for ever: a\n"
     "                    newly signed manifest must be published before then. No expiry without it.\n"
+    "--rollout P         the share of installations that take the release by themselves: a\n"
+    "                    percentage 0 to 100 with at most one decimal (5, 2.5) or per mille\n"
+    "                    (25pm); each installation falls in or out by a draw of its own that\n"
+    "                    stays the same, and a raised share only adds installations. 0 halts\n"
+    "                    the release. Without it, everyone (no record). A user who starts the\n"
+    "                    updater by hand gets a release whose share is above 0 at once.\n"
+    "                    \"vorlane-release rollout\" changes the share of the live release.\n"
+    "--critical          installations take the release whatever the share (a security fix).\n"
+    "--channel C         the channel the manifest is for (a-z, 0-9, \"-\", up to 16, first a\n"
+    "                    letter; \"stable\", the default, writes no record). Installations on\n"
+    "                    another channel refuse it; stage and publish --channel C put it in place.\n"
     "--key FILE          the private key in PEM form; \"-\" reads it from standard input.\n"
     "--release-dir DIR   the release folder; needed when the manifest lists VorlanePatcher.exe:\n"
     "                    the updater it ships must trust the key that signs, or installations\n"
@@ -110,7 +123,12 @@ int RunSign(const Args& argv, CommandIo& io) {
     std::string serialOption;
     std::string serialAboveOption;
     std::string expiresOption;
-    if (!ParseArgs(argv, {"key", "release-dir", "next-key", "serial", "serial-above", "expires"}, args, error)) {
+    std::string rolloutOption;
+    std::string channelOption;
+    if (!ParseArgs(
+            argv,
+            {"key", "release-dir", "next-key", "serial", "serial-above", "expires", "rollout", "channel"},
+            {"critical"}, args, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.help) {
@@ -122,7 +140,9 @@ int RunSign(const Args& argv, CommandIo& io) {
         !SingleValue(args, "next-key", false, nextKeyPath, error) ||
         !SingleValue(args, "serial", false, serialOption, error) ||
         !SingleValue(args, "serial-above", false, serialAboveOption, error) ||
-        !SingleValue(args, "expires", false, expiresOption, error)) {
+        !SingleValue(args, "expires", false, expiresOption, error) ||
+        !SingleValue(args, "rollout", false, rolloutOption, error) ||
+        !SingleValue(args, "channel", false, channelOption, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.positionals.size() != 1) {
@@ -131,9 +151,16 @@ int RunSign(const Args& argv, CommandIo& io) {
     const int64_t now = NowSeconds();
     int64_t serial = 0;
     int64_t expires = 0;
+    RolloutRecords marks;
+    marks.critical = HasFlag(args, "critical");
+    marks.hasRollout = !rolloutOption.empty();
     if (!ChooseSerial(serialOption, serialAboveOption, now, serial, error) ||
-        (!expiresOption.empty() && !ParseExpiresOption(expiresOption, now, expires, error))) {
+        (!expiresOption.empty() && !ParseExpiresOption(expiresOption, now, expires, error)) ||
+        (args.values.count("channel") && !ParseChannelOption(channelOption, marks.channel, error))) {
         return Fail(io, cmd, error + " (nothing was written)");
+    }
+    if (marks.hasRollout && !ParseShareOption(rolloutOption, marks.rollout, error)) {
+        return Fail(io, cmd, "--rollout " + error + " (nothing was written)");
     }
     const std::string& path = args.positionals[0];
     std::string unsignedText;
@@ -147,7 +174,15 @@ int RunSign(const Args& argv, CommandIo& io) {
         problems.push_back(
             "holds a serial or expires record already; sign writes them (--serial, --expires)");
     }
-    const std::string text = WithFreshnessRecords(unsignedText, serial, expires);
+    RolloutRecords written;
+    if (problems.empty() && ReadRolloutRecords(unsignedText, written, error) &&
+        (written.hasRollout || written.critical || !written.channel.empty())) {
+        problems.push_back(
+            "holds a rollout, critical or channel record already; sign writes them "
+            "(--rollout, --critical, --channel)");
+    }
+    const std::string text = WithFreshnessRecords(
+        WithRecordsAfterMagic(unsignedText, FormatRolloutRecords(marks)), serial, expires);
     if (problems.empty()) {
         problems = FindManifestProblems(text);  // the size limit, with the records
     }
@@ -200,7 +235,7 @@ int RunSign(const Args& argv, CommandIo& io) {
     }
     io.out << "Signed " << path << " (version " << parsed.version << ", " << parsed.files.size()
            << " files) with the key x=" << pub.x << "\n"
-           << FreshnessLines(parsed, now);
+           << FreshnessLines(parsed, now) << RolloutLines(marks);
     if (!SerialAheadText(parsed.serial, now).empty()) {
         io.out << "note: until this machine's clock passes serial " << parsed.serial
                << ", every later release needs --serial-above too\n";

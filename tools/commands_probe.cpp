@@ -22,10 +22,11 @@
 #include "tools/https_get.h"
 #include "tools/manifest_writer.h"
 #include "tools/release_freshness.h"
+#include "tools/rollout_records.h"
 #include "update/release_guard.h"
 
 extern const char kProbeHelp[] =
-    "Usage: vorlane-release probe --public PUBLIC_KEY [--signed SIGNED_MANIFEST]\n"
+    "Usage: vorlane-release probe --public PUBLIC_KEY [--signed SIGNED_MANIFEST] [--channel C]\n"
     "                             [--ca-file FILE] [--resolve HOST:PORT:ADDRESS]... URL\n"
     "\n"
     "Does over HTTPS what the updater does: fetches the manifest from URL under the\n"
@@ -46,8 +47,11 @@ extern const char kProbeHelp[] =
     "             manifest from a cache is reported)\n"
     "  --ca-file  trust the certificates in FILE instead of the system's (a test CA)\n"
     "  --resolve  reach HOST:PORT at ADDRESS, as curl's --resolve (a server not yet in DNS)\n"
+    "  --channel  probe channel C's manifest (the manifest path with C/ before the file name),\n"
+    "             as an installation that follows C asks for it; it must be signed for C\n"
     "\n"
-    "Shows the served manifest's serial and expiry, warns when it expires within 7 days\n"
+    "Shows the served manifest's serial, expiry, channel, share and critical mark, warns when it expires "
+    "within 7 days\n"
     "(publish a newly signed one before then) and fails when updaters refuse it as expired.\n";
 
 namespace {
@@ -147,10 +151,10 @@ std::string ProbeFile(const HttpsOrigin& origin,
 
 // The manifest as the updater receives and judges it. False with the line to print.
 bool ProbeManifest(const HttpsOrigin& origin,
+                   const std::string& path,
                    const PublicKeyHex& key,
                    LoadedManifest& loaded,
                    std::string& problem) {
-    const std::string path = NarrowAscii(BuildManifestPath());
     std::string& body = loaded.body;
     // The updater's rule: keep appending until the limit is reached; one byte more here
     // tells a cut manifest from one of exactly the limit.
@@ -227,8 +231,10 @@ int RunProbe(const Args& argv, CommandIo& io) {
     std::string error;
     std::string keyPath;
     std::string signedPath;
+    std::string channelOption;
+    std::string channel;
     HttpsOrigin origin;
-    if (!ParseArgs(argv, {"public", "signed", "ca-file", "resolve"}, args, error)) {
+    if (!ParseArgs(argv, {"public", "signed", "ca-file", "resolve", "channel"}, args, error)) {
         return UsageError(io, kCmd, error);
     }
     const std::string builtIn = "https://" + NarrowAscii(BuildServerHost());
@@ -239,9 +245,12 @@ int RunProbe(const Args& argv, CommandIo& io) {
     }
     if (!SingleValue(args, "public", true, keyPath, error) ||
         !SingleValue(args, "signed", false, signedPath, error) ||
-        !SingleValue(args, "ca-file", false, origin.caFile, error)) {
+        !SingleValue(args, "ca-file", false, origin.caFile, error) ||
+        !SingleValue(args, "channel", false, channelOption, error) ||
+        (args.values.count("channel") && !ParseChannelOption(channelOption, channel, error))) {
         return UsageError(io, kCmd, error);
     }
+    const std::string manifestPath = ChannelManifestPath(NarrowAscii(BuildManifestPath()), channel);
     if (args.values.count("resolve")) {
         origin.resolve = args.values.at("resolve");
     }
@@ -269,11 +278,10 @@ int RunProbe(const Args& argv, CommandIo& io) {
 
     LoadedManifest served;
     std::string problem;
-    bool manifestOk = ProbeManifest(origin, key, served, problem);
+    bool manifestOk = ProbeManifest(origin, manifestPath, key, served, problem);
     const ReleaseManifest& m = served.manifest;
     if (manifestOk && !signedPath.empty() && served.body != expected.body) {
-        problem = "manifest " + origin.url + NarrowAscii(BuildManifestPath()) +
-                  ": the server serves version " + m.version +
+        problem = "manifest " + origin.url + manifestPath + ": the server serves version " + m.version +
                   (m.version == expected.manifest.version ? " with other bytes than " : ", not ") +
                   (m.version == expected.manifest.version ? signedPath
                                                           : expected.manifest.version + " of " + signedPath) +
@@ -282,8 +290,18 @@ int RunProbe(const Args& argv, CommandIo& io) {
     }
     const int64_t now = NowSeconds();
     if (manifestOk && !JudgeManifestFreshness(m, SerialRecord(), now, error)) {
-        problem = "manifest " + origin.url + NarrowAscii(BuildManifestPath()) + ": the updater reports \"" +
-                  error + "\" (sign and publish a new one)";
+        problem = "manifest " + origin.url + manifestPath + ": the updater reports \"" + error +
+                  "\" (sign and publish a new one)";
+        manifestOk = false;
+    }
+    RolloutRecords marks;
+    if (manifestOk && !ReadRolloutRecords(served.split.signedText, marks, error)) {
+        problem = "manifest " + origin.url + manifestPath + ": " + error;
+        manifestOk = false;
+    }
+    const std::string channelProblem = manifestOk ? ChannelProblem(served.split.signedText, channel) : "";
+    if (!channelProblem.empty()) {
+        problem = "manifest " + origin.url + manifestPath + ": " + channelProblem;
         manifestOk = false;
     }
     if (!manifestOk) {
@@ -296,9 +314,9 @@ int RunProbe(const Args& argv, CommandIo& io) {
     for (const ManifestFile& f : m.files) {
         total += static_cast<uint64_t>(f.size);
     }
-    io.out << "ok      manifest " << origin.url << NarrowAscii(BuildManifestPath()) << ": version "
-           << m.version << ", " << m.files.size() << " files, " << FormatBytes(total) << ", signature good\n";
-    std::string lines = FreshnessLines(m, now);
+    io.out << "ok      manifest " << origin.url << manifestPath << ": version " << m.version << ", "
+           << m.files.size() << " files, " << FormatBytes(total) << ", signature good\n";
+    std::string lines = FreshnessLines(m, now) + RolloutLines(marks);
     for (size_t at = 0; at < lines.size(); at = lines.find('\n', at) + 1) {
         lines.insert(at, "        ");
     }

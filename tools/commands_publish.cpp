@@ -15,12 +15,14 @@
 #include "tools/commands.h"
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
+#include "tools/publish_steps.h"
 #include "tools/release_freshness.h"
+#include "tools/rollout_records.h"
 #include "tools/rsync_destination.h"
 #include "tools/updater_key.h"
 
 extern const char kPublishHelp[] =
-    "Usage: vorlane-release publish --staged ROOT [--public FILE] DEST\n"
+    "Usage: vorlane-release publish --staged ROOT [--public FILE] [--channel C] DEST\n"
     "\n"
     "Uploads the release staged in ROOT (by \"stage\") to DEST, the update server's\n"
     "document root: a local folder, or an rsync destination such as\n"
@@ -45,7 +47,11 @@ extern const char kPublishHelp[] =
     "A manifest whose serial is not higher than that of the manifest DEST serves now is\n"
     "refused (installations that took that one would refuse it), unless it is that very\n"
     "manifest again.\n"
-    "With --public the manifest's signature is verified first. Needs rsync.\n";
+    "With --public the manifest's signature is verified first. Needs rsync.\n"
+    "--channel C publishes channel C's release (staged with stage --channel C): its manifest\n"
+    "goes to the channel's path (the manifest path with C/ before the file name) and must be\n"
+    "signed for C; its files go to download/<version>/ as every channel's do. Without it, or\n"
+    "with \"stable\", the default channel: a manifest signed for another channel is refused.\n";
 
 namespace fs = std::filesystem;
 
@@ -134,8 +140,8 @@ std::vector<std::string> NamesThere(const DestinationFolder& place, const std::v
     return out;
 }
 
-// The manifest DEST serves now into `body`; `present` false when it has none. `place`:
-// the manifest's folder.
+}  // namespace
+
 bool ReadDestinationManifest(const std::string& dest,
                              const DestinationFolder& place,
                              const std::string& relative,
@@ -168,14 +174,45 @@ bool ReadDestinationManifest(const std::string& dest,
     return ok;
 }
 
-}  // namespace
+bool PutDestinationManifest(const std::string& root,
+                            const std::string& dest,
+                            const DestinationFolder& place,
+                            const std::string& relative,
+                            const std::string& body,
+                            Durability how,
+                            std::string& error) {
+    const std::string destManifest = DestinationPath(dest, relative);
+    if (IsLocalDestination(dest)) {
+        std::error_code ec;
+        fs::create_directories(fs::path(destManifest).parent_path(), ec);
+        if (ec) {
+            error = destManifest + ": " + ec.message();
+            return false;
+        }
+        return WriteFileReplacing(destManifest, body, 0644, error);
+    }
+    std::map<std::string, DestinationEntry> present;
+    if (!CopyToDestination(Join(root, ReachedPart(place)), place.folder, {NameInFolder(place, relative)},
+                           true, how, false, error) ||
+        !ListThere(place, relative, present, error)) {
+        return false;
+    }
+    const auto it = present.find(relative);
+    if (it == present.end() || it->second.size != body.size()) {
+        error = destManifest + ": not the size of " + Join(root, relative) + " after the copy";
+        return false;
+    }
+    return true;
+}
 
 int RunPublish(const Args& argv, CommandIo& io) {
     ParsedArgs args;
     std::string error;
     std::string root;
     std::string keyPath;
-    if (!ParseArgs(argv, {"staged", "public"}, args, error)) {
+    std::string channelOption;
+    std::string channel;
+    if (!ParseArgs(argv, {"staged", "public", "channel"}, args, error)) {
         return UsageError(io, kCmd, error);
     }
     std::string manifestRelative;
@@ -187,9 +224,12 @@ int RunPublish(const Args& argv, CommandIo& io) {
         return 0;
     }
     if (!SingleValue(args, "staged", true, root, error) ||
-        !SingleValue(args, "public", false, keyPath, error)) {
+        !SingleValue(args, "public", false, keyPath, error) ||
+        !SingleValue(args, "channel", false, channelOption, error) ||
+        (args.values.count("channel") && !ParseChannelOption(channelOption, channel, error))) {
         return UsageError(io, kCmd, error);
     }
+    manifestRelative = ChannelManifestPath(manifestRelative, channel);
     if (args.positionals.size() != 1) {
         return UsageError(io, kCmd, args.positionals.empty() ? "DEST is missing" : "give exactly one DEST");
     }
@@ -216,6 +256,10 @@ int RunPublish(const Args& argv, CommandIo& io) {
     // The rules stage applies (the version is one safe folder name, names are sound),
     // since the version and the names become paths on DEST.
     std::vector<std::string> problems = FindManifestProblems(loaded.split.signedText);
+    const std::string channelProblem = ChannelProblem(loaded.split.signedText, channel);
+    if (!channelProblem.empty()) {
+        problems.push_back(channelProblem);
+    }
     for (std::string& p : problems) {
         p = manifestPath + ": " + p;
     }
@@ -371,23 +415,9 @@ int RunPublish(const Args& argv, CommandIo& io) {
 
     // The manifest last, under a temporary name renamed into place.
     const std::string destManifest = DestinationPath(dest, manifestRelative);
-    if (local) {
-        fs::create_directories(fs::path(destManifest).parent_path(), ec);
-        if (ec || !WriteFileReplacing(destManifest, loaded.body, 0644, error)) {
-            return Fail(io, kCmd,
-                        (ec ? destManifest + ": " + ec.message() : error) + " (the files of version " +
-                            m.version + " are in place)");
-        }
-    } else {
-        if (!CopyToDestination(Join(root, ReachedPart(manifestPlace)), manifestPlace.folder,
-                               {NameInFolder(manifestPlace, manifestRelative)}, true, durability, false, error) ||
-            !ListThere(manifestPlace, manifestRelative, present, error)) {
-            return Fail(io, kCmd, error + " (the files of version " + m.version + " are in place)");
-        }
-        const auto it = present.find(manifestRelative);
-        if (it == present.end() || it->second.size != loaded.body.size()) {
-            return Fail(io, kCmd, destManifest + ": not the size of " + manifestPath + " after the copy");
-        }
+    if (!PutDestinationManifest(root, dest, manifestPlace, manifestRelative, loaded.body, durability,
+                                error)) {
+        return Fail(io, kCmd, error + " (the files of version " + m.version + " are in place)");
     }
     io.out << "Published version " << m.version << ": " << names.size() << " files (" << FormatBytes(total)
            << ") under " << DestinationPath(dest, versionFolder) << "/, then the manifest " << destManifest
@@ -400,6 +430,7 @@ int RunPublish(const Args& argv, CommandIo& io) {
     }
     io.out << "Probe the server as the updater sees it:\n"
            << "  vorlane-release probe --public " << (keyPath.empty() ? "PUBLIC_KEY" : keyPath)
-           << " --signed " << manifestPath << " https://" << NarrowAscii(BuildServerHost()) << "\n";
+           << (channel.empty() ? "" : " --channel " + channel) << " --signed " << manifestPath << " https://"
+           << NarrowAscii(BuildServerHost()) << "\n";
     return 0;
 }

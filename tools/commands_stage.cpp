@@ -13,11 +13,12 @@
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
 #include "tools/release_freshness.h"
+#include "tools/rollout_records.h"
 #include "tools/updater_key.h"
 
 extern const char kStageHelp[] =
     "Usage: vorlane-release stage --release-dir DIR --signed SIGNED_MANIFEST --out ROOT\n"
-    "                             [--public FILE] [--next-key PUBLIC_FILE]\n"
+    "                             [--public FILE] [--next-key PUBLIC_FILE] [--channel C]\n"
     "\n"
     "Lays out ROOT as the update server's document root:\n"
     "  ROOT/download/<version>/<name>  every file of the manifest, copied from DIR\n"
@@ -32,7 +33,11 @@ extern const char kStageHelp[] =
     "key rotation: the release's updater must then trust exactly that next key, and must\n"
     "not be marked only-if-missing (no installation would ever take it).\n"
     "A manifest whose serial is not higher than that of the manifest already under ROOT is\n"
-    "refused: installations that took the staged one would refuse it.\n";
+    "refused: installations that took the staged one would refuse it.\n"
+    "--channel C stages channel C's release: the manifest goes to ROOT<manifest path with C/\n"
+    "before the file name> and must be signed for C (sign --channel C); the files go to\n"
+    "ROOT/download/<version>/ as every channel's do. Without it, or with \"stable\", the default\n"
+    "channel: a manifest signed for another channel is refused.\n";
 
 namespace fs = std::filesystem;
 
@@ -149,7 +154,9 @@ int RunStage(const Args& argv, CommandIo& io) {
     std::string root;
     std::string keyPath;
     std::string nextKeyPath;
-    if (!ParseArgs(argv, {"release-dir", "signed", "out", "public", "next-key"}, args, error)) {
+    std::string channelOption;
+    std::string channel;
+    if (!ParseArgs(argv, {"release-dir", "signed", "out", "public", "next-key", "channel"}, args, error)) {
         return UsageError(io, cmd, error);
     }
     std::string manifestRelative;
@@ -162,9 +169,12 @@ int RunStage(const Args& argv, CommandIo& io) {
     if (!SingleValue(args, "release-dir", true, releaseDir, error) ||
         !SingleValue(args, "signed", true, signedPath, error) ||
         !SingleValue(args, "out", true, root, error) || !SingleValue(args, "public", false, keyPath, error) ||
-        !SingleValue(args, "next-key", false, nextKeyPath, error)) {
+        !SingleValue(args, "next-key", false, nextKeyPath, error) ||
+        !SingleValue(args, "channel", false, channelOption, error) ||
+        (args.values.count("channel") && !ParseChannelOption(channelOption, channel, error))) {
         return UsageError(io, cmd, error);
     }
+    manifestRelative = ChannelManifestPath(manifestRelative, channel);
     if (!args.positionals.empty()) {
         return UsageError(io, cmd, "unexpected argument " + args.positionals.front());
     }
@@ -182,6 +192,10 @@ int RunStage(const Args& argv, CommandIo& io) {
     std::vector<uint8_t> signature;
     if (!HexToBytes(loaded.split.signatureText, signature) || signature.size() != 64) {
         problems.push_back("the sig= line does not hold 128 hex digits");
+    }
+    const std::string channelProblem = ChannelProblem(loaded.split.signedText, channel);
+    if (!channelProblem.empty()) {
+        problems.push_back(channelProblem);
     }
     for (std::string& p : problems) {
         p = signedPath + ": " + p;

@@ -3,6 +3,7 @@
 #include "manifest/manifest_parser.h"
 #include "manifest/utc_time.h"
 #include "tools/name_rules.h"
+#include "tools/rollout_records.h"
 
 namespace {
 
@@ -112,6 +113,9 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
     bool haveVersion = false;
     int serialRecords = 0;
     int expiresRecords = 0;
+    int rolloutRecords = 0;
+    int criticalRecords = 0;
+    int channelRecords = 0;
     size_t start = 0;
     for (size_t number = 1; start < signedText.size(); ++number) {
         size_t lf = signedText.find('\n', start);
@@ -140,10 +144,23 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
         std::string reason;
         if (key == "sig") {
             problems.push_back(where + ": a \"sig=\" line: the manifest is signed already");
-        } else if (eq == std::string::npos || (key != "version" && key != "date" && key != "notes" &&
-                                               key != "file" && key != "serial" && key != "expires")) {
-            problems.push_back(
-                where + ": not a version, date, notes, file, serial or expires record; the updater skips it");
+        } else if (eq == std::string::npos ||
+                   (key != "version" && key != "date" && key != "notes" && key != "file" && key != "serial" &&
+                    key != "expires" && key != "rollout" && key != "critical" && key != "channel")) {
+            problems.push_back(where +
+                               ": not a version, date, notes, file, serial, expires, rollout, critical or "
+                               "channel record; the updater skips it");
+        } else if (key == "rollout" || key == "critical" || key == "channel") {
+            const std::string problem = RolloutValueProblem(key, value);
+            if (!problem.empty()) {
+                problems.push_back(where + ": " + problem + "; the updater refuses the manifest");
+            }
+            int& count = key == "rollout"    ? rolloutRecords
+                         : key == "critical" ? criticalRecords
+                                             : channelRecords;
+            if (++count > 1) {
+                problems.push_back(where + ": a second " + key + " record");
+            }
         } else if (key == "serial" || key == "expires") {
             int64_t ignored = 0;
             const bool serial = key == "serial";

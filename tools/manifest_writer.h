@@ -33,5 +33,5 @@ std::string FormatManifestText(const ManifestDraft& draft);
 // Every reason the updater would not read `signedText` (an unsigned manifest, ending in
 // LF) as its writer meant it: one line each, naming the line or file. Empty when sound.
 // Covers the grammar, the name, version and date rules, digests, sizes, flags, names that
-// clash on Windows, and the size limit once signed.
+// clash on Windows, the rollout, critical and channel records, and the size limit once signed.
 std::vector<std::string> FindManifestProblems(const std::string& signedText);

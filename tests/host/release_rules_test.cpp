@@ -4,6 +4,7 @@
 #include "manifest/manifest_parser.h"
 #include "tools/manifest_writer.h"
 #include "tools/name_rules.h"
+#include "tools/rollout_records.h"
 
 namespace {
 
@@ -177,6 +178,15 @@ TEST(ManifestProblems, CatchRecordsTheUpdaterWouldSkipOrMisread) {
         {Text("version=1 2\n" + file), "URL path"},
         {Text(""), "no file record"},
         {Text(file).substr(0, Text(file).size() - 1), "line feed"},
+        // The guard records: the updater refuses a manifest where one is malformed.
+        {Text("rollout=1001\n" + file), "0 to 1000 per mille"},
+        {Text("rollout=+5\n" + file), "0 to 1000 per mille"},
+        {Text("rollout=5 \n" + file), "0 to 1000 per mille"},
+        {Text("rollout=5\nrollout=6\n" + file), "a second rollout record"},
+        {Text("critical=yes\n" + file), "only \"1\""},
+        {Text("channel=Beta\n" + file), "only a-z"},
+        {Text("channel=stable\n" + file), "no channel record"},
+        {Text("channel=download\n" + file), "release files' folder"},
     };
     for (const auto& [text, part] : cases) {
         const auto problems = FindManifestProblems(text);
@@ -193,4 +203,66 @@ TEST(ManifestProblems, TheSignedManifestMustFitTheUpdatersLimit) {
     ASSERT_EQ(fits.size() + kSignatureLineLength, kManifestByteLimit);
     EXPECT_TRUE(FindManifestProblems(fits).empty());
     EXPECT_TRUE(Mentions(FindManifestProblems(fits + "\n"), "524288"));
+}
+
+// The share and channel options as sign, stage, publish, probe and rollout take them, the
+// records as they read them back, and where a channel's manifest lies.
+TEST(RolloutRecords, SharesChannelsAndTheirPlaces) {
+    const std::pair<std::string, int> shares[] = {
+        {"0", 0},   {"5", 50},    {"2.5", 25},      {"100", 1000}, {"100.0", 1000},
+        {"7%", 70}, {"25pm", 25}, {"1000pm", 1000}, {"0pm", 0},    {"3\xE2\x80\xB0", 3}};
+    for (const auto& [option, perMille] : shares) {
+        int value = -1;
+        std::string error;
+        EXPECT_TRUE(ParseShareOption(option, value, error)) << option << ": " << error;
+        EXPECT_EQ(value, perMille) << option;
+    }
+    for (const char* bad : {"", "101", "100.1", "2.55", "-1", "+5", ".5", "5.", "1,5", "1001pm", "12345pm",
+                            "pm", "5 %", "five"}) {
+        int value = 0;
+        std::string error;
+        EXPECT_FALSE(ParseShareOption(bad, value, error)) << bad;
+        EXPECT_NE(error.find("percentage from 0 to 100"), std::string::npos) << error;
+    }
+    std::string channel = "x";
+    std::string error;
+    EXPECT_TRUE(ParseChannelOption("stable", channel, error));
+    EXPECT_EQ(channel, "");
+    EXPECT_TRUE(ParseChannelOption("beta-2", channel, error));
+    EXPECT_EQ(channel, "beta-2");
+    for (const char* bad :
+         {"", "Beta", "2beta", "-beta", "beta_1", "download", "abcdefghijklmnopq", "b/c", ".."}) {
+        EXPECT_FALSE(ParseChannelOption(bad, channel, error)) << bad;
+    }
+    EXPECT_EQ(ChannelManifestPath("vlr/latest.txt", "beta"), "vlr/beta/latest.txt");
+    EXPECT_EQ(ChannelManifestPath("/a/b/latest.txt", "beta"), "/a/b/beta/latest.txt");
+    EXPECT_EQ(ChannelManifestPath("latest.txt", "beta"), "beta/latest.txt");
+    EXPECT_EQ(ChannelManifestPath("vlr/latest.txt", ""), "vlr/latest.txt");
+
+    RolloutRecords r;
+    ASSERT_TRUE(ReadRolloutRecords(Text("serial=5\nrollout=250\ncritical=1\nchannel=beta\nnotes=rollout=9\n"),
+                                   r, error))
+        << error;
+    EXPECT_TRUE(r.hasRollout);
+    EXPECT_EQ(r.rollout, 250);
+    EXPECT_TRUE(r.critical);
+    EXPECT_EQ(r.channel, "beta");
+    ASSERT_TRUE(ReadRolloutRecords(Text("file=a|1|" + kDigest + "|0\n"), r, error));
+    EXPECT_FALSE(r.hasRollout || r.critical);
+    EXPECT_EQ(r.rollout, kFullShare);
+    EXPECT_EQ(r.channel, "");
+    EXPECT_FALSE(ReadRolloutRecords(Text("rollout=1001\n"), r, error));
+    EXPECT_FALSE(ReadRolloutRecords(Text("critical=0\n"), r, error));
+    EXPECT_FALSE(ReadRolloutRecords(Text("channel=beta\nchannel=beta\n"), r, error));
+
+    // A manifest may go to a channel only when it was signed for it.
+    EXPECT_EQ(ChannelProblem(Text("channel=beta\n"), "beta"), "");
+    EXPECT_EQ(ChannelProblem(Text(""), ""), "");
+    EXPECT_NE(ChannelProblem(Text("channel=beta\n"), ""), "");
+    EXPECT_NE(ChannelProblem(Text(""), "beta"), "");
+    EXPECT_NE(ChannelProblem(Text("channel=gamma\n"), "beta"), "");
+
+    EXPECT_EQ(ShareText(25), "2.5 %");
+    EXPECT_EQ(ShareText(1000), "100 %");
+    EXPECT_EQ(ShareText(0), "0 % (halted)");
 }

@@ -201,6 +201,17 @@ TEST(CliArgs, TakesBothValueFormsAndRefusesUnknownOptions) {
     EXPECT_NE(error.find("--verison"), std::string::npos);
     EXPECT_FALSE(ParseArgs({"--version"}, {"version"}, bad, error));
     EXPECT_FALSE(ParseArgs({"-v"}, {"version"}, bad, error));
+
+    // A flag takes no value: the word after it stays a positional, and "--critical=1" is refused.
+    ParsedArgs flagged;
+    ASSERT_TRUE(
+        ParseArgs({"--critical", "m.txt", "--rollout", "5"}, {"rollout"}, {"critical"}, flagged, error));
+    EXPECT_TRUE(HasFlag(flagged, "critical"));
+    EXPECT_EQ(flagged.positionals, std::vector<std::string>{"m.txt"});
+    EXPECT_FALSE(HasFlag(flagged, "rollout"));
+    EXPECT_FALSE(ParseArgs({"--critical=1"}, {}, {"critical"}, bad, error));
+    EXPECT_NE(error.find("takes no value"), std::string::npos);
+    EXPECT_FALSE(ParseArgs({"--critical"}, {}, bad, error));
 }
 
 // keygen, manifest, sign, verify, stage, check on a sample release: the updater's

@@ -229,6 +229,17 @@ cmp -s "staged-2.0/$manifest_rel" "home/$manifest_rel" || fail "remote publish t
 run publish --staged staged-1.0 "fakehost:$work/remote"
 expect 1 "fakehost:$work/remote/$manifest_rel has serial 200" "remote publish of an older serial"
 cmp -s "staged-2.0/$manifest_rel" "remote/$manifest_rel" || fail "remote publish of an older serial replaced the manifest"
+# rollout over the remote shell: the live manifest is read and replaced through rsync alone,
+# written through the linked manifest folder under a new name renamed into place.
+run rollout "fakehost:$work/remote"
+expect 0 "share: 100 % (no rollout record)" "remote rollout, shown"
+inode=$(stat -L -c %i "remote/$manifest_rel")
+run rollout --key "$keys/private.pem" --to 10 "fakehost:$work/remote"
+expect 0 "share: 10 %" "remote rollout --to 10"
+[ "$(sed -n 's/^serial=//p' "remote/$manifest_rel")" -gt 200 ] && grep -qx "rollout=100" "remote/$manifest_rel" &&
+    [ "$(stat -L -c %i "remote/$manifest_rel")" != "$inode" ] && [ -L "srv/root/$(dirname "$manifest_rel")" ] ||
+    fail "remote rollout --to 10: $(cat "remote/$manifest_rel")"
+diff -r staged-2.0/download/2.0 remote/download/2.0 >/dev/null || fail "remote rollout: the files changed"
 # A copy cut short on the remote side is caught by its size.
 rm -rf remote
 mkdir remote
@@ -244,6 +255,17 @@ touch -r staged-2.0/download/2.0/data/big.bin remote/download/2.0/data/big.bin
 run publish --staged staged-2.0 "fakehost:$work/remote"
 expect 1 "remote/download/2.0/data/big.bin: holds other content" "remote version folder, same size and time"
 unset RSYNC_RSH
+
+# A beta release beside the default one: its manifest at the channel's path.
+mkdir rel-beta
+echo "Vorlane beta" >rel-beta/readme.txt
+"$T" manifest --version 3.0-beta --out m-beta.txt rel-beta 2>/dev/null
+"$T" sign --key "$keys/private.pem" --channel beta --rollout 2.5 --critical m-beta.txt >/dev/null
+"$T" stage --release-dir rel-beta --signed m-beta.txt --out staged-beta --channel beta >/dev/null
+beta_rel=$(dirname "$manifest_rel")/beta/$(basename "$manifest_rel")
+run publish --staged staged-beta --channel beta www
+expect 0 "then the manifest www/$beta_rel" "publish --channel beta"
+cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "publish --channel beta replaced the default manifest"
 
 # --- probe against nginx --------------------------------------------------------------
 cat >inside.sh <<'INSIDE'
@@ -270,6 +292,15 @@ grep -qx "        serial: 200" out.txt && grep -qF "warning: the manifest expire
     fail "correct server: serial and expiry warning: $(cat out.txt)"
 grep -qF "ok      ranges: an interrupted download continues where it ended" out.txt ||
     fail "correct server: no line for the ranges: $(cat out.txt)"
+grep -qx "        channel: stable" out.txt && grep -qx "        critical: no" out.txt ||
+    fail "correct server: channel and critical: $(cat out.txt)"
+# The beta channel's manifest, as an installation that follows beta asks for it.
+beta_rel=$(dirname "$manifest_rel")/beta/$(basename "$manifest_rel")
+probe 0 "summary: all 1 files as the manifest says" "beta channel" --channel beta --signed "staged-beta/$beta_rel" \
+    --ca-file "$VORLANE_CERT_DIR/ca.pem" --resolve "$VORLANE_UPDATE_HOST:443:127.0.0.1" "$url"
+grep -qF "ok      manifest $url/$beta_rel: version 3.0-beta" out.txt && grep -qx "        channel: beta" out.txt &&
+    grep -qx "        share: 2.5 %" out.txt && grep -qx "        critical: yes (installed everywhere, whatever the share)" out.txt ||
+    fail "beta channel: $(cat out.txt)"
 # The requests were the updater's: its manifest path and the encoded names.
 grep -qF "GET /download/2.0/data/a%20b%2Bc.txt 200" "$VORLANE_SERVER_STATE/nginx-access.log" ||
     fail "the name was not requested as the updater encodes it: $(cat "$VORLANE_SERVER_STATE/nginx-access.log")"
@@ -289,6 +320,9 @@ echo "Vorlane 2.X" >"$www/download/2.0/readme.txt"
 probe 1 "FAILED  readme.txt: other content from /download/2.0/readme.txt" "other content" "$url"
 cp readme.txt "$www/download/2.0/readme.txt"
 
+# A server that serves the beta manifest at the default path switches nobody.
+cp "$www/$beta_rel" "$www/$manifest_rel"
+probe 1 "signed for the channel beta, not stable" "the beta manifest at the default path" "$url"
 cp "staged-1.0/$manifest_rel" "$www/$manifest_rel"
 probe 1 "the server serves version 1.0, not 2.0 of staged-2.0/$manifest_rel" "stale manifest" \
     --signed "staged-2.0/$manifest_rel" "$url"

@@ -47,7 +47,7 @@ short() { echo "x=$(sed -n 's/^x=//p' "$1/public.key" | cut -c1-16)..."; }
 run --help
 [ "$rc" -eq 0 ] || fail "--help exit $rc"
 cp out.txt help.txt
-for cmd in keygen manifest sign verify check stage; do
+for cmd in keygen manifest sign verify check stage publish probe rollout; do
     grep -q "^  $cmd " help.txt || fail "--help does not list $cmd"
     run "$cmd" --help
     [ "$rc" -eq 0 ] && grep -q "^Usage: vorlane-release $cmd" out.txt || fail "$cmd --help"
@@ -399,6 +399,103 @@ release noupd
 run sign --key keys/private.pem noupd.txt
 [ "$rc" -eq 0 ] && grep -qF "the release holds no VorlanePatcher.exe" out.txt ||
     fail "release without the updater: exit $rc $(cat err.txt)"
+
+# --- staged rollout, critical releases and channels ------------------------------------
+# sign writes the share in per mille, the critical mark and the channel; bad values are
+# refused with the file left as it was.
+release roll
+"$T" manifest --version 5.0 --out roll-unsigned.txt roll 2>/dev/null
+for bad in "--rollout 101" "--rollout 2.55" "--rollout -5" "--rollout 1001pm" "--channel Beta" \
+    "--channel download"; do
+    # shellcheck disable=SC2086  # the option and its value
+    sign_refused "$bad" "$bad" roll-unsigned.txt $bad
+done
+cp roll-unsigned.txt roll.txt
+run sign --key keys/private.pem --rollout 2.5 --critical --channel beta roll.txt
+[ "$rc" -eq 0 ] && grep -qx "rollout=25" roll.txt && grep -qx "critical=1" roll.txt && grep -qx "channel=beta" roll.txt &&
+    grep -qx "share: 2.5 %" out.txt || fail "sign --rollout 2.5 --critical --channel beta: $(cat roll.txt out.txt err.txt)"
+run verify --public keys/public.key roll.txt
+[ "$rc" -eq 0 ] && grep -qx "channel: beta" out.txt && grep -qx "share: 2.5 %" out.txt &&
+    grep -qx "critical: yes (installed everywhere, whatever the share)" out.txt || fail "verify of the marks: $(cat out.txt err.txt)"
+cp roll-unsigned.txt roll-stable.txt
+run sign --key keys/private.pem --rollout 30pm --channel stable roll-stable.txt
+[ "$rc" -eq 0 ] && grep -qx "rollout=30" roll-stable.txt && ! grep -q "^channel=\|^critical=" roll-stable.txt ||
+    fail "sign --channel stable wrote a record: $(cat roll-stable.txt)"
+sed '1a rollout=5' roll-unsigned.txt >roll-hand.txt
+sign_refused "marks by hand" "holds a rollout, critical or channel record already" roll-hand.txt --rollout 5
+# A beta release lands at the channel's path, never at the default one, and a manifest
+# goes only to the channel it was signed for.
+refused "stage of a beta manifest at the default path" "signed for the channel beta, not stable" wwwR \
+    stage --release-dir roll --signed roll.txt --out wwwR
+refused "stage for another channel" "signed for the channel beta, not gamma" wwwR \
+    stage --release-dir roll --signed roll.txt --out wwwR --channel gamma
+run stage --release-dir roll --signed roll.txt --out stR --channel beta
+[ "$rc" -eq 0 ] && cmp -s roll.txt "stR/$(dirname "$manifest_rel")/beta/$(basename "$manifest_rel")" &&
+    [ ! -e "stR/$manifest_rel" ] || fail "stage --channel beta: $(cat out.txt err.txt; find stR)"
+mkdir wwwR
+run publish --staged stR --channel beta wwwR
+[ "$rc" -eq 0 ] && cmp -s roll.txt "wwwR/$(dirname "$manifest_rel")/beta/$(basename "$manifest_rel")" &&
+    [ ! -e "wwwR/$manifest_rel" ] && cmp -s roll/good.txt wwwR/download/5.0/good.txt ||
+    fail "publish --channel beta: $(cat out.txt err.txt; find wwwR)"
+# A beta manifest laid at the default path by hand is not published there.
+cp roll.txt "stR/$manifest_rel"
+run publish --staged stR wwwR
+[ "$rc" -eq 1 ] && grep -qF "signed for the channel beta, not stable" err.txt && [ ! -e "wwwR/$manifest_rel" ] ||
+    fail "publish of a beta release to stable: exit $rc $(cat err.txt)"
+rm "stR/$manifest_rel"
+run rollout --channel beta --public keys/public.key wwwR
+[ "$rc" -eq 0 ] && grep -qx "channel: beta" out.txt && grep -qx "share: 2.5 %" out.txt || fail "rollout --channel beta: $(cat out.txt err.txt)"
+
+# In steps on the default channel: 5 %, 25 %, 100 %, then halted. Each step re-signs the
+# live manifest with a higher serial and replaces only it.
+"$T" manifest --version 5.1 --date 2026-12-11 --notes-file notes.txt --out r51.txt roll 2>/dev/null
+"$T" sign --key keys/private.pem --rollout 5 --expires 30d r51.txt >/dev/null
+"$T" stage --release-dir roll --signed r51.txt --out st51 >/dev/null
+"$T" publish --staged st51 wwwR >/dev/null 2>&1 || fail "publish of the 5 % release"
+files_before=$(cd wwwR/download && find . -type f -exec sha256sum {} + | sort; stat -c %Y 5.1/good.txt)
+run rollout wwwR
+[ "$rc" -eq 0 ] && grep -q "version 5.1" out.txt && grep -qx "share: 5 %" out.txt && grep -qx "channel: stable" out.txt &&
+    grep -qx "critical: no" out.txt || fail "rollout shows the live share: $(cat out.txt err.txt)"
+last=$(sed -n 's/^serial=//p' r51.txt)
+for step in "25 250 25 %" "100 1000 100 %" "0 0 0 % (halted)"; do
+    read -r to perMille shown <<<"$step"
+    run rollout --key keys/private.pem --to "$to" wwwR
+    live="wwwR/$manifest_rel"
+    serial_now=$(sed -n 's/^serial=//p' "$live")
+    [ "$rc" -eq 0 ] && grep -qx "share: $shown" out.txt && grep -qx "rollout=$perMille" "$live" &&
+        [ "$serial_now" -gt "$last" ] || fail "rollout --to $to: serial $serial_now after $last: $(cat out.txt err.txt)"
+    # Every other record stays; the updater reads the new manifest with the key.
+    [ "$(sed '/^serial=/d; /^rollout=/d; /^sig=/d' "$live")" = "$(sed '/^serial=/d; /^rollout=/d; /^sig=/d' r51.txt)" ] ||
+        fail "rollout --to $to changed other records: $(cat "$live")"
+    "$T" verify --public keys/public.key "$live" >/dev/null 2>&1 || fail "rollout --to $to: the manifest does not verify"
+    last=$serial_now
+done
+[ "$(cd wwwR/download && find . -type f -exec sha256sum {} + | sort; stat -c %Y 5.1/good.txt)" = "$files_before" ] ||
+    fail "rollout touched the release files"
+ls -A "wwwR/$(dirname "$manifest_rel")" | grep -q '^\.' && fail "rollout left a temporary file"
+# The first manifest of the release, with its lower serial, cannot come back.
+run publish --staged st51 wwwR
+[ "$rc" -eq 1 ] && grep -qF "has serial $last (version 5.1)" err.txt && grep -qx "rollout=0" "wwwR/$manifest_rel" ||
+    fail "publish of the release's first manifest after the halt: exit $rc $(cat err.txt)"
+# Another key, a bad share, no --key: refused, the live manifest unchanged.
+cp "wwwR/$manifest_rel" live-before.txt
+run rollout --key other/private.pem --to 50 wwwR
+[ "$rc" -eq 1 ] && grep -qF "podpis manifestu sie nie zgadza (not signed by the key in other/private.pem" err.txt ||
+    fail "rollout with another key: exit $rc $(cat err.txt)"
+run rollout --key keys/private.pem --to 150 wwwR
+[ "$rc" -eq 1 ] && grep -qF -- "--to 150 is more than 100 %" err.txt || fail "rollout --to 150: exit $rc $(cat err.txt)"
+run rollout --to 50 wwwR
+[ "$rc" -eq 2 ] || fail "rollout --to without --key: exit $rc"
+cmp -s live-before.txt "wwwR/$manifest_rel" || fail "a refused rollout changed the live manifest"
+# A release whose updater trusts another key than the one that would re-sign it (a key
+# rotation's release) is not re-signed: the updated installations would refuse it.
+mkdir wwwK
+"$T" stage --release-dir relB --signed rot.txt --out stK --next-key other/public.key >/dev/null
+"$T" publish --staged stK wwwK >/dev/null 2>&1 || fail "publish of the rotation"
+cp "wwwK/$manifest_rel" live-before.txt
+run rollout --key keys/private.pem --to 50 wwwK
+[ "$rc" -eq 1 ] && grep -qF "run an updater that trusts $(short other), not the key $(short keys)" err.txt &&
+    cmp -s live-before.txt "wwwK/$manifest_rel" || fail "rollout of a key rotation's release: exit $rc $(cat err.txt)"
 
 # --- progress while hashing a large folder -----------------------------------------------
 mkdir -p big

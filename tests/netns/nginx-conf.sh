@@ -12,6 +12,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 site="$here/../../docs/nginx-example.conf"
 root=$1 certs=$2 run=$3 logs=$4 rate=${5:-}
 
+# The channels' manifests: the manifest path with a channel's folder before the file name.
+manifest=${VORLANE_MANIFEST_PATH:-/vlr/latest.txt}
+channel_re="^${manifest%/*}/[a-z][a-z0-9-]{0,15}/$(echo "${manifest##*/}" | sed 's/[.]/\\\\./g')\$"
 # The example's own lines stay; only the marked ones change. The IPv6 listener goes, since
 # a test namespace may have no IPv6 on its loopback; the other listens on 127.0.0.1 only,
 # the address of the first update host (the others' addresses refuse connections).
@@ -20,6 +23,7 @@ site_text=$(sed -E \
     -e "s|^( *ssl_certificate_key) [^;]*;.*|\\1 $certs/server.key;|" \
     -e "s|^( *root) [^;]*;.*|\\1 $root;|" \
     -e "s|^( *location = )/[^ ]* \\{|\\1${VORLANE_MANIFEST_PATH:-/vlr/latest.txt} {|" \
+    -e "s|^( *location ~ )[^ ]* \\{|\\1\"$channel_re\" {|" \
     -e '/listen \[::\]/d' -e 's|^( *listen) 443 |\1 127.0.0.1:443 |' "$site")
 for want in "ssl_certificate $certs/server.pem;" "ssl_certificate_key $certs/server.key;" "root $root;"; do
     grep -qF "$want" <<<"$site_text" || { echo "nginx-conf.sh: $site no longer has the line for: $want" >&2; exit 1; }
