@@ -12,6 +12,7 @@ const std::vector<CommandInfo>& AllCommands() {
         {"stage", "lay out a signed release as the update server's files", kStageHelp, RunStage},
         {"publish", "upload a staged release: the files first, the manifest last", kPublishHelp, RunPublish},
         {"probe", "fetch and check a release from a live server as the updater does", kProbeHelp, RunProbe},
+        {"prune", "remove old version folders no live manifest names", kPruneHelp, RunPrune},
     };
     return commands;
 }

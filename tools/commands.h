@@ -17,6 +17,7 @@ int RunCheck(const Args& args, CommandIo& io);
 int RunStage(const Args& args, CommandIo& io);
 int RunPublish(const Args& args, CommandIo& io);
 int RunProbe(const Args& args, CommandIo& io);
+int RunPrune(const Args& args, CommandIo& io);
 
 extern const char kKeygenHelp[];
 extern const char kManifestHelp[];
@@ -26,6 +27,7 @@ extern const char kCheckHelp[];
 extern const char kStageHelp[];
 extern const char kPublishHelp[];
 extern const char kProbeHelp[];
+extern const char kPruneHelp[];
 
 struct CommandInfo {
     const char* name;

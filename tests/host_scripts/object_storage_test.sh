@@ -184,5 +184,23 @@ grep -qE "\(([12]) uploaded, ([12]) there already\)" out.txt || fail "publish 2.
 served_whole "publish 2.0 again" 2.0
 [ "$(header "$site/$manifest_rel")" = no-cache ] || fail "the manifest's Cache-Control: [$(header "$site/$manifest_rel")]"
 
+# --- prune ---------------------------------------------------------------------------
+# 1.9, 1.10 and 2.0 there, 2.0 live. The newest two by number are 2.0 and 1.10 (by text they
+# would be 2.0 and 1.9).
+objects() { find "data/vorlane/site/download/$1" -name '*._S3rver_object' 2>/dev/null | wc -l; }
+run prune --keep 2 --dry-run "$dest"
+expect 0 "would remove s3:vorlane/site/download/1.9/" "prune --dry-run"
+grep -qF "download/1.10/" out.txt && ! grep -q "would remove.*1\.10" out.txt || fail "prune --dry-run: 1.10: $(cat out.txt)"
+[ "$(objects 1.9)" = 3 ] || fail "prune --dry-run removed something"
+# A channel's manifest names 1.9: it stays, though older than the newest one kept.
+rclone copyto -q "staged-1.9/$manifest_rel" "s3:vorlane/site/$(dirname "$manifest_rel")/beta/$(basename "$manifest_rel")"
+run prune --keep 1 "$dest"
+expect 0 "Removed 1 version folder(s)" "prune"
+[ "$(objects 1.10)" = 0 ] || fail "prune: 1.10 is still there"
+served_whole "after prune" 2.0
+for f in readme.txt "data/a%20b%2Bc.txt" data/big.bin; do
+    curl -sf --max-time 10 -o file.bin "$site/download/1.9/$f" || fail "prune removed download/1.9/$f, which a channel names"
+done
+
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
 echo "object storage: all checks passed"

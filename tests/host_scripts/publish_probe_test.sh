@@ -178,6 +178,18 @@ cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "local publish of 
 run publish --staged staged-1.0 www
 expect 1 "has serial 200 (version 2.0); installations that took it refuse this manifest's serial 100. Sign the unsigned manifest again with --serial 201" "publishing an older serial"
 cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "publishing an older serial replaced the manifest"
+# prune: an old folder 0.5 goes, 1.0 stays while a channel's manifest names it, 2.0 is live.
+mkdir -p www/download/0.5 "www/$(dirname "$manifest_rel")/beta"
+echo old >www/download/0.5/readme.txt
+cp "staged-1.0/$manifest_rel" "www/$(dirname "$manifest_rel")/beta/"
+run prune --keep 1 --dry-run www
+expect 0 "would remove www/download/0.5/" "local prune --dry-run"
+[ -f www/download/0.5/readme.txt ] || fail "local prune --dry-run removed 0.5"
+run prune --keep 1 www
+expect 0 "Removed 1 version folder(s)" "local prune"
+[ ! -e www/download/0.5 ] && cmp -s staged-1.0/download/1.0/data/big.bin www/download/1.0/data/big.bin &&
+    diff -r staged-2.0/download/2.0 www/download/2.0 >/dev/null || fail "local prune: not only 0.5 removed"
+rm -r "www/$(dirname "$manifest_rel")/beta"
 
 # --- publish over a remote shell ---------------------------------------------------------
 # rsh.sh stands in for ssh: it runs rsync's remote side here, logging each command. The
@@ -229,6 +241,11 @@ cmp -s "staged-2.0/$manifest_rel" "home/$manifest_rel" || fail "remote publish t
 run publish --staged staged-1.0 "fakehost:$work/remote"
 expect 1 "fakehost:$work/remote/$manifest_rel has serial 200" "remote publish of an older serial"
 cmp -s "staged-2.0/$manifest_rel" "remote/$manifest_rel" || fail "remote publish of an older serial replaced the manifest"
+# prune over the remote shell, through the linked download/: 1.0 is named by no manifest.
+run prune --keep 1 "fakehost:$work/remote"
+expect 0 "remove  fakehost:$work/remote/download/1.0/" "remote prune"
+[ ! -e srv/store/1.0 ] && [ -L srv/root/download ] && diff -r staged-2.0/download/2.0 srv/store/2.0 >/dev/null ||
+    fail "remote prune: not 1.0 alone removed through the link"
 # A copy cut short on the remote side is caught by its size.
 rm -rf remote
 mkdir remote
