@@ -21,12 +21,13 @@
 #include "tools/commands.h"
 #include "tools/https_get.h"
 #include "tools/manifest_writer.h"
+#include "tools/probe_sources.h"
 #include "tools/release_freshness.h"
 #include "update/release_guard.h"
 
 extern const char kProbeHelp[] =
     "Usage: vorlane-release probe --public PUBLIC_KEY [--signed SIGNED_MANIFEST]\n"
-    "                             [--ca-file FILE] [--resolve HOST:PORT:ADDRESS]... URL\n"
+    "                             [--ca-file FILE] [--resolve HOST:PORT:ADDRESS]... [URL]...\n"
     "\n"
     "Does over HTTPS what the updater does: fetches the manifest from URL under the\n"
     "manifest path of this build (at most as many bytes as the updater reads), verifies\n"
@@ -48,7 +49,18 @@ extern const char kProbeHelp[] =
     "  --resolve  reach HOST:PORT at ADDRESS, as curl's --resolve (a server not yet in DNS)\n"
     "\n"
     "Shows the served manifest's serial and expiry, warns when it expires within 7 days\n"
-    "(publish a newly signed one before then) and fails when updaters refuse it as expired.\n";
+    "(publish a newly signed one before then) and fails when updaters refuse it as expired.\n"
+    "\n"
+    "Without URL, every update host of this build is probed, in the order the updater asks\n"
+    "them; with several, each. The first is checked whole as above; each other one by its\n"
+    "manifest (signature, serial, expiry) and one file; then each mirror= record of the\n"
+    "newest manifest by one file under MIRROR/download/<version>/. A host or mirror that\n"
+    "fails is a FAILED line (exit status 1): the updater goes on to the next, but that\n"
+    "source helps nobody. Warnings, which leave the exit status alone: hosts that serve\n"
+    "different serials (a stale edge, or a host the publish left out: an installation that\n"
+    "asks it first stays behind), and a manifest a shared cache may keep longer than 300 s\n"
+    "(s-maxage, else max-age, over 300; or no lifetime at all, which lets a CDN use its own\n"
+    "default, often hours; no-cache, no-store and private are fine).\n";
 
 namespace {
 
@@ -149,6 +161,7 @@ std::string ProbeFile(const HttpsOrigin& origin,
 bool ProbeManifest(const HttpsOrigin& origin,
                    const PublicKeyHex& key,
                    LoadedManifest& loaded,
+                   std::string& cacheControl,
                    std::string& problem) {
     const std::string path = NarrowAscii(BuildManifestPath());
     std::string& body = loaded.body;
@@ -159,6 +172,7 @@ bool ProbeManifest(const HttpsOrigin& origin,
         return body.size() <= kManifestBodyLimit;
     };
     const HttpsAnswer answer = HttpsGet(origin, path, sink, kManifestTimeoutMs);
+    cacheControl = answer.cacheControl;
     const std::string where = "manifest " + origin.url + path + ": ";
     std::string error;
     if (answer.status == 0) {
@@ -245,12 +259,17 @@ int RunProbe(const Args& argv, CommandIo& io) {
     if (args.values.count("resolve")) {
         origin.resolve = args.values.at("resolve");
     }
-    if (args.positionals.size() != 1) {
-        return UsageError(io, kCmd, args.positionals.empty() ? "URL is missing" : "give exactly one URL");
+    std::vector<std::string> urls = args.positionals;
+    for (size_t i = 0; urls.empty() && i < ServerHostCount(); ++i) {
+        urls.push_back("https://" + NarrowAscii(BuildServerHost(i)));
     }
-    if (!ParseOrigin(args.positionals.front(), origin.url, error)) {
-        return UsageError(io, kCmd, error);
+    for (std::string& url : urls) {
+        if (!ParseOrigin(url, url, error)) {
+            return UsageError(io, kCmd, error);
+        }
     }
+    origin.url = urls.front();
+    const std::vector<std::string> otherUrls(urls.begin() + 1, urls.end());
     PublicKeyHex key;
     if (!ReadPublicKey(keyPath, key, error)) {
         return Fail(io, kCmd, error);
@@ -269,7 +288,8 @@ int RunProbe(const Args& argv, CommandIo& io) {
 
     LoadedManifest served;
     std::string problem;
-    bool manifestOk = ProbeManifest(origin, key, served, problem);
+    std::string cacheControl;
+    bool manifestOk = ProbeManifest(origin, key, served, cacheControl, problem);
     const ReleaseManifest& m = served.manifest;
     if (manifestOk && !signedPath.empty() && served.body != expected.body) {
         problem = "manifest " + origin.url + NarrowAscii(BuildManifestPath()) +
@@ -286,9 +306,11 @@ int RunProbe(const Args& argv, CommandIo& io) {
                   error + "\" (sign and publish a new one)";
         manifestOk = false;
     }
+    HostManifest firstHost{origin.url, manifestOk, m.version, m.hasSerial, m.serial};
     if (!manifestOk) {
         io.out << "FAILED  " << problem << "\n"
                << "summary: no installation can update from " << origin.url << "\n";
+        ProbeOtherSources(io, origin, key, firstHost, nullptr, otherUrls);
         curl_global_cleanup();
         return kExitFailed;
     }
@@ -303,6 +325,10 @@ int RunProbe(const Args& argv, CommandIo& io) {
         lines.insert(at, "        ");
     }
     io.out << lines;
+    const std::string cacheWarning = ManifestCacheWarning(cacheControl);
+    if (!cacheWarning.empty()) {
+        io.out << "warning: " << cacheWarning << "\n";
+    }
     if (m.hasExpires && m.expires - now < kExpiryWarningSeconds) {
         io.out << "warning: the manifest expires within 7 days (" << FormatUtcTimestamp(m.expires)
                << "); installations refuse it a day later: sign and publish a new one before then\n";
@@ -347,6 +373,7 @@ int RunProbe(const Args& argv, CommandIo& io) {
             break;
         }
     }
+    const size_t othersFailed = ProbeOtherSources(io, origin, key, firstHost, &served, otherUrls);
     curl_global_cleanup();
     if (failed > 0) {
         io.out
@@ -358,5 +385,5 @@ int RunProbe(const Args& argv, CommandIo& io) {
     io.out << "summary: all " << m.files.size()
            << " files as the manifest says; an installation can update from " << origin.url << " to version "
            << m.version << "\n";
-    return 0;
+    return othersFailed > 0 ? kExitFailed : 0;
 }

@@ -357,6 +357,38 @@ probe 1 "FAILED  data/a b+c.txt: HTTP 404 for /download/2.0/data/a%20b%2Bc.txt; 
 grep -qF "note: the updater of this build asks $url; probing $url:8443" out.txt || fail "no note on the other port"
 grep -qF "warning ranges: /download/2.0/" out.txt && grep -qF "answers HTTP 200 for its last byte, not 206" out.txt ||
     fail "no warning for a server without ranges: $(cat out.txt)"
+# Several hosts: a stale one on port 9443 serves release 1.0 (serial 100) with a manifest a
+# cache may keep for an hour. Both pass, with a warning on each count.
+cp -r staged-1.0 stale-www
+mkdir -p stale
+bash "$src/tests/netns/nginx-conf.sh" "$work/stale-www" "$VORLANE_CERT_DIR" "$work/stale" "$work/stale" |
+    sed -e 's|listen 127.0.0.1:443 ssl;|listen 127.0.0.1:9443 ssl;|' -e 's|"no-cache"|"public, max-age=3600"|' >stale/nginx.conf
+nginx -p "$work/stale" -e "$work/stale/nginx-error.log" -c "$work/stale/nginx.conf" &
+stale_pid=$!
+for _ in $(seq 1 50); do
+    curl -s -o /dev/null --max-time 2 "$url:9443/" && break
+    sleep 0.1
+done
+probe 0 "ok      host $url:9443: version 1.0, serial 100, signature good; data/a b+c.txt as the manifest says" \
+    "a stale second host" "$url" "$url:9443"
+grep -qF "warning: the hosts disagree on the serial: $url serial 200 (version 2.0), $url:9443 serial 100 (version 1.0)" out.txt ||
+    fail "a stale second host: no warning on the serials: $(cat out.txt)"
+grep -qF "warning host $url:9443: the manifest may be cached for 3600 s" out.txt ||
+    fail "a stale second host: no warning on its cache lifetime: $(cat out.txt)"
+grep -qE "^warning: the manifest (may be cached|is served with no cache)" out.txt && fail "the first host's no-cache manifest was warned of: $(cat out.txt)"
+# A host that is down is a failure of its own; the first still passes whole.
+probe 1 "FAILED  host $url:9444: manifest no answer" "a second host that is down" "$url" "$url:9444"
+grep -qF "summary: all 3 files as the manifest says" out.txt || fail "a host down: the first not checked: $(cat out.txt)"
+kill "$stale_pid"
+wait "$stale_pid" 2>/dev/null
+# Mirrors of the manifest, each by one file: the first host itself under its root (good), the
+# "+" server (loses the name with "+"), and a record that is no https URL.
+{ cat text-2.0.txt; printf 'mirror=%s\n' "$url/" "$url:8443" "http://$VORLANE_UPDATE_HOST"; } >mirrors.txt
+python3 "$src/tests/fixtures/vlsign.py" "$keys/private.pem" mirrors.txt >"$www/$manifest_rel"
+probe 1 "ok      mirror $url/: data/a b+c.txt of version 2.0 as the manifest says" "mirrors" "$url"
+grep -qF "FAILED  mirror $url:8443: data/a b+c.txt: HTTP 404" out.txt && grep -qF "warning mirror http://" out.txt ||
+    fail "mirrors: the bad ones not reported: $(cat out.txt)"
+cp "staged-2.0/$manifest_rel" "$www/$manifest_rel"
 kill "$plus_pid"
 wait "$plus_pid" 2>/dev/null
 exit $((failures > 0))
