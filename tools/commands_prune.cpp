@@ -45,7 +45,8 @@ struct Site {
 };
 
 std::string Place(const Site& site, const std::string& relative) {
-    return site.form == Form::Rclone ? RcloneObject(site.remote, relative) : DestinationPath(site.dest, relative);
+    return site.form == Form::Rclone ? RcloneObject(site.remote, relative)
+                                     : DestinationPath(site.dest, relative);
 }
 
 std::string JoinRelative(const std::string& folder, const std::string& name) {
@@ -90,7 +91,8 @@ bool ReadLiveManifests(const Site& site,
         }
         for (const RcloneEntry& e : entries) {
             const size_t slash = e.path.find('/');
-            if (!e.isFolder && (e.path == file || (slash != std::string::npos && e.path.substr(slash + 1) == file))) {
+            if (!e.isFolder &&
+                (e.path == file || (slash != std::string::npos && e.path.substr(slash + 1) == file))) {
                 if (!RcloneReadObject(RcloneObject(site.remote, JoinRelative(folder, e.path)),
                                       bodies[JoinRelative(folder, e.path)], error)) {
                     return false;
@@ -112,14 +114,16 @@ bool ReadLiveManifests(const Site& site,
     }
     std::map<std::string, DestinationEntry> entries;
     // Links followed: a channel folder that is a link still holds a live manifest.
-    if (!ListDestinationByRules(places[0].folder, {"--include=/" + file, "--include=/*/", "--include=/*/" + file},
-                                true, entries, error)) {
+    if (!ListDestinationByRules(places[0].folder,
+                                {"--include=/" + file, "--include=/*/", "--include=/*/" + file}, true,
+                                entries, error)) {
         return false;
     }
     TemporaryFolder temp;
     for (const auto& [name, entry] : entries) {
         const size_t slash = name.find('/');
-        if (entry.isFolder || !(name == file || (slash != std::string::npos && name.substr(slash + 1) == file))) {
+        if (entry.isFolder ||
+            !(name == file || (slash != std::string::npos && name.substr(slash + 1) == file))) {
             continue;
         }
         const std::string copy = temp.path() + "/manifest";
@@ -236,9 +240,10 @@ int RunPrune(const Args& argv, CommandIo& io) {
     if (!SingleValue(args, "keep", true, keepText, error)) {
         return UsageError(io, kCmd, error);
     }
-    if (keepText.empty() || keepText.size() > 4 || keepText.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(keepText) < 1) {
-        return UsageError(io, kCmd, "--keep " + keepText + ": give how many of the newest versions stay (1 or more)");
+    if (keepText.empty() || keepText.size() > 4 ||
+        keepText.find_first_not_of("0123456789") != std::string::npos || std::stoi(keepText) < 1) {
+        return UsageError(io, kCmd,
+                          "--keep " + keepText + ": give how many of the newest versions stay (1 or more)");
     }
     if (args.positionals.size() != 1) {
         return UsageError(io, kCmd, args.positionals.empty() ? "DEST is missing" : "give exactly one DEST");
@@ -258,14 +263,15 @@ int RunPrune(const Args& argv, CommandIo& io) {
 
     const fs::path manifestPath(manifestRelative);
     std::map<std::string, std::string> bodies;
-    if (!ReadLiveManifests(site, manifestPath.parent_path().string(), manifestPath.filename().string(), bodies,
-                           error)) {
+    if (!ReadLiveManifests(site, manifestPath.parent_path().string(), manifestPath.filename().string(),
+                           bodies, error)) {
         return Fail(io, kCmd, error + " (nothing was removed)");
     }
     if (bodies.empty()) {
-        return Fail(io, kCmd, Place(site, manifestRelative) +
-                                  ": no manifest there, so nothing tells which versions are live (nothing was "
-                                  "removed)");
+        return Fail(io, kCmd,
+                    Place(site, manifestRelative) +
+                        ": no manifest there, so nothing tells which versions are live (nothing was "
+                        "removed)");
     }
     std::set<std::string> live;
     std::map<std::string, std::string> namedBy;
@@ -273,8 +279,9 @@ int RunPrune(const Args& argv, CommandIo& io) {
         LoadedManifest loaded;
         loaded.body = body;
         if (!JudgeManifestBody(nullptr, loaded, error)) {
-            return Fail(io, kCmd, Place(site, where) + ": " + error +
-                                      "; which version it names is unknown (nothing was removed)");
+            return Fail(io, kCmd,
+                        Place(site, where) + ": " + error +
+                            "; which version it names is unknown (nothing was removed)");
         }
         live.insert(loaded.manifest.version);
         namedBy[loaded.manifest.version] += (namedBy[loaded.manifest.version].empty() ? "" : ", ") + where;
@@ -287,14 +294,16 @@ int RunPrune(const Args& argv, CommandIo& io) {
     const size_t keep = static_cast<size_t>(std::stoi(keepText));
     const PruneChoice choice = ChoosePrune(present, live, keep);
     for (const std::string& v : choice.keep) {
-        io.out << "keep    download/" << v << "/: "
-               << (live.count(v) ? "named by " + namedBy[v] : "one of the newest " + keepText) << "\n";
+        io.out << "keep    download/" << v
+               << "/: " << (live.count(v) ? "named by " + namedBy[v] : "one of the newest " + keepText)
+               << "\n";
     }
     for (const std::string& v : choice.remove) {
         io.out << (dryRun ? "would remove " : "remove  ") << Place(site, "download/" + v) << "/\n";
     }
     if (dryRun) {
-        io.out << "Dry run: " << choice.remove.size() << " version folder(s) would be removed; nothing was removed\n";
+        io.out << "Dry run: " << choice.remove.size()
+               << " version folder(s) would be removed; nothing was removed\n";
         return 0;
     }
     if (!choice.remove.empty() && !RemoveVersions(site, choice.remove, error)) {

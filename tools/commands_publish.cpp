@@ -185,7 +185,8 @@ int RunPublish(const Args& argv, CommandIo& io) {
         return Fail(io, kCmd, error);
     }
     if (args.help) {
-        io.out << kPublishHelp << kPublishRcloneHelp << "The manifest path of this build: DEST/" << manifestRelative << "\n";
+        io.out << kPublishHelp << kPublishRcloneHelp << "The manifest path of this build: DEST/"
+               << manifestRelative << "\n";
         return 0;
     }
     if (!SingleValue(args, "staged", true, root, error) ||
@@ -205,8 +206,9 @@ int RunPublish(const Args& argv, CommandIo& io) {
         return UsageError(io, kCmd, error);
     }
     if (!maxAgeText.empty() && !rclone) {
-        return UsageError(io, kCmd, "--manifest-max-age sets a header of object storage (an rclone: DEST); "
-                                    "a web server sets the manifest's cache lifetime in its own configuration");
+        return UsageError(io, kCmd,
+                          "--manifest-max-age sets a header of object storage (an rclone: DEST); "
+                          "a web server sets the manifest's cache lifetime in its own configuration");
     }
     std::error_code ec;
     if (!local && !rclone && fs::exists(fs::symlink_status(dest, ec))) {
@@ -270,8 +272,8 @@ int RunPublish(const Args& argv, CommandIo& io) {
         CheckOnlyIfMissingUpdater(m, Join(root, versionFolder), signer, false, problems);
     }
     if (rclone && problems.empty()) {
-        return PublishToRclone(io, dest, {root, manifestRelative, manifestPath, &loaded, names, records, total},
-                               manifestMaxAge);
+        return PublishToRclone(
+            io, dest, {root, manifestRelative, manifestPath, &loaded, names, records, total}, manifestMaxAge);
     }
     if (local && !fs::is_directory(dest)) {
         problems.push_back(dest + ": no such folder (the server's document root must exist)");

@@ -59,7 +59,9 @@ std::string CheckOneFile(const HttpsOrigin& origin, const std::string& path, con
     if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1 || length != 32) {
         return "OpenSSL cannot hash";
     }
-    return HexLower(digest) == f.sha256 ? "" : "other content from " + path + ": its SHA-256 is not the manifest's";
+    return HexLower(digest) == f.sha256
+               ? ""
+               : "other content from " + path + ": its SHA-256 is not the manifest's";
 }
 
 // The manifest of `origin` as the updater takes it; false with the reason in `problem`.
@@ -116,7 +118,8 @@ std::string ManifestCacheWarning(const std::string& cacheControl) {
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
             value = value.substr(1, value.size() - 2);
         }
-        if (value.empty() || value.size() > 12 || value.find_first_not_of("0123456789") != std::string::npos) {
+        if (value.empty() || value.size() > 12 ||
+            value.find_first_not_of("0123456789") != std::string::npos) {
             continue;
         }
         (name == "max-age" ? maxAge : sMaxAge) = std::atoll(value.c_str());
@@ -130,8 +133,9 @@ std::string ManifestCacheWarning(const std::string& cacheControl) {
                std::to_string(kManifestCacheMostSeconds);
     }
     if (lifetime > kManifestCacheMostSeconds) {
-        return "the manifest may be cached for " + std::to_string(lifetime) + " s (Cache-Control: " + cacheControl +
-               "), more than " + std::to_string(kManifestCacheMostSeconds) +
+        return "the manifest may be cached for " + std::to_string(lifetime) +
+               " s (Cache-Control: " + cacheControl + "), more than " +
+               std::to_string(kManifestCacheMostSeconds) +
                ": an edge keeps serving the old release that long after a publish";
     }
     return "";
@@ -152,8 +156,8 @@ std::vector<std::string> MirrorRecords(const std::string& signedText) {
 bool SplitMirrorUrl(const std::string& url, std::string& origin, std::string& prefix, std::string& error) {
     const std::string scheme = "https://";
     const size_t slash = url.find('/', scheme.size());
-    const std::string authority = url.substr(scheme.size(), slash == std::string::npos ? std::string::npos
-                                                                                         : slash - scheme.size());
+    const std::string authority =
+        url.substr(scheme.size(), slash == std::string::npos ? std::string::npos : slash - scheme.size());
     if (url.rfind(scheme, 0) != 0 || authority.empty() || url.find_first_of("?#@ ") != std::string::npos) {
         error = "not an https://HOST[:PORT][/PATH] base URL";
         return false;
@@ -179,13 +183,15 @@ std::string SerialDisagreement(const std::vector<HostManifest>& hosts) {
         }
         seen = &h;
         listed += (listed.empty() ? "" : ", ") + h.url + " serial " +
-                  (h.hasSerial ? std::to_string(h.serial) : std::string("none")) + " (version " + h.version + ")";
+                  (h.hasSerial ? std::to_string(h.serial) : std::string("none")) + " (version " + h.version +
+                  ")";
     }
     if (!differ) {
         return "";
     }
     return "the hosts disagree on the serial: " + listed +
-           "; an installation that asks a host with the older one first stays on its release (a stale edge, or a "
+           "; an installation that asks a host with the older one first stays on its release (a stale edge, "
+           "or a "
            "host the publish left out)";
 }
 

@@ -57,7 +57,9 @@ bool VersionBefore(const std::string& a, const std::string& b) {
     return a < b;  // "1.01" and "1.1": one order all the same
 }
 
-PruneChoice ChoosePrune(const std::vector<std::string>& present, const std::set<std::string>& live, size_t keepNewest) {
+PruneChoice ChoosePrune(const std::vector<std::string>& present,
+                        const std::set<std::string>& live,
+                        size_t keepNewest) {
     std::vector<std::string> sorted = present;
     std::sort(sorted.begin(), sorted.end(), VersionBefore);
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());

@@ -17,4 +17,6 @@ struct PruneChoice {
 };
 
 // `present`: the version folders DEST holds; `live`: the versions its manifests name.
-PruneChoice ChoosePrune(const std::vector<std::string>& present, const std::set<std::string>& live, size_t keepNewest);
+PruneChoice ChoosePrune(const std::vector<std::string>& present,
+                        const std::set<std::string>& live,
+                        size_t keepNewest);

@@ -259,7 +259,8 @@ bool ParseRcloneDestination(const std::string& dest, std::string& remote, std::s
     const std::string rest = IsRcloneDestination(dest) ? dest.substr(std::string(kPrefix).size()) : "";
     const size_t colon = rest.find(':');
     if (colon == std::string::npos || !IsRemoteName(rest.substr(0, colon))) {
-        error = dest + ": not of the form rclone:REMOTE:BUCKET/PATH (REMOTE: a remote of rclone's configuration)";
+        error =
+            dest + ": not of the form rclone:REMOTE:BUCKET/PATH (REMOTE: a remote of rclone's configuration)";
         return false;
     }
     remote = rest;
@@ -281,8 +282,8 @@ std::string ManifestCacheControl(int maxAgeSeconds) {
 }
 
 bool ParseManifestMaxAge(const std::string& text, int& seconds, std::string& error) {
-    const bool digits = !text.empty() && text.size() <= 3 &&
-                        text.find_first_not_of("0123456789") == std::string::npos;
+    const bool digits =
+        !text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == std::string::npos;
     if (!digits || std::atoi(text.c_str()) > kManifestMaxAgeMost) {
         error = "--manifest-max-age " + text + ": give whole seconds from 0 to " +
                 std::to_string(kManifestMaxAgeMost) + " (a cache holds the manifest at most that long)";

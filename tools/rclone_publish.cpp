@@ -54,7 +54,8 @@ bool ReadBackFiles(CommandIo& io,
     std::vector<std::string> digests;
     ProgressLine progress(io, "reading back", names.size(), total);
     std::string unreadable;
-    if (!HashFiles(paths, digests, [&](uint64_t n, uint64_t b) { progress.Update(n, b); }, unreadable)) {
+    if (!HashFiles(
+            paths, digests, [&](uint64_t n, uint64_t b) { progress.Update(n, b); }, unreadable)) {
         // A file rclone did not bring back: say which one.
         for (size_t i = 0; i < paths.size(); ++i) {
             std::vector<std::string> one;
@@ -68,22 +69,27 @@ bool ReadBackFiles(CommandIo& io,
     for (size_t i = 0; i < names.size(); ++i) {
         std::error_code ec;
         const auto size = std::filesystem::file_size(paths[i], ec);
-        const bool differs = ec || size != static_cast<uint64_t>(records[i]->size) || digests[i] != records[i]->sha256;
+        const bool differs =
+            ec || size != static_cast<uint64_t>(records[i]->size) || digests[i] != records[i]->sha256;
         if (differs && !stagedFolder.empty()) {
-            problems.push_back(RcloneObject(remote, names[i]) + ": holds other content than " + stagedFolder + "/" +
-                               names[i]);
+            problems.push_back(RcloneObject(remote, names[i]) + ": holds other content than " + stagedFolder +
+                               "/" + names[i]);
         } else if (ec || size != static_cast<uint64_t>(records[i]->size)) {
             problems.push_back(RcloneObject(remote, names[i]) + ": " + std::to_string(ec ? 0 : size) +
                                " bytes read back, the manifest says " + std::to_string(records[i]->size));
         } else if (digests[i] != records[i]->sha256) {
-            problems.push_back(RcloneObject(remote, names[i]) + ": its SHA-256 read back is not the manifest's");
+            problems.push_back(RcloneObject(remote, names[i]) +
+                               ": its SHA-256 read back is not the manifest's");
         }
     }
     return true;
 }
 
 // The object `relative` under `remote`: whether it is there and its size.
-bool FindObject(const std::string& remote, const std::string& relative, bool& present, int64_t& size,
+bool FindObject(const std::string& remote,
+                const std::string& relative,
+                bool& present,
+                int64_t& size,
                 std::string& error) {
     const size_t slash = relative.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : relative.substr(0, slash);
@@ -104,7 +110,10 @@ bool FindObject(const std::string& remote, const std::string& relative, bool& pr
 
 }  // namespace
 
-int PublishToRclone(CommandIo& io, const std::string& dest, const CheckedRelease& release, int manifestMaxAge) {
+int PublishToRclone(CommandIo& io,
+                    const std::string& dest,
+                    const CheckedRelease& release,
+                    int manifestMaxAge) {
     std::string remote;
     std::string error;
     if (!ParseRcloneDestination(dest, remote, error)) {
@@ -166,8 +175,8 @@ int PublishToRclone(CommandIo& io, const std::string& dest, const CheckedRelease
         thereBytes += static_cast<uint64_t>(e.size);
     }
     if (!thereNames.empty() &&
-        !ReadBackFiles(io, release.root + "/" + versionFolder, RcloneObject(remote, versionFolder), thereNames, thereRecords, thereBytes, problems,
-                       error)) {
+        !ReadBackFiles(io, release.root + "/" + versionFolder, RcloneObject(remote, versionFolder),
+                       thereNames, thereRecords, thereBytes, problems, error)) {
         return Fail(io, kCmd, error + " (nothing was published)");
     }
     if (!problems.empty()) {
@@ -189,10 +198,10 @@ int PublishToRclone(CommandIo& io, const std::string& dest, const CheckedRelease
         }
     }
     if (!sendNames.empty()) {
-        if (!RcloneUploadFiles(release.root + "/" + versionFolder, RcloneObject(remote, versionFolder), sendNames,
-                               kImmutableCacheControl, error) ||
-            !ReadBackFiles(io, "", RcloneObject(remote, versionFolder), sendNames, sendRecords, sendBytes, problems,
-                           error)) {
+        if (!RcloneUploadFiles(release.root + "/" + versionFolder, RcloneObject(remote, versionFolder),
+                               sendNames, kImmutableCacheControl, error) ||
+            !ReadBackFiles(io, "", RcloneObject(remote, versionFolder), sendNames, sendRecords, sendBytes,
+                           problems, error)) {
             return Fail(io, kCmd, error + " (the manifest was not published)");
         }
     }
@@ -217,7 +226,8 @@ int PublishToRclone(CommandIo& io, const std::string& dest, const CheckedRelease
            << FormatBytes(release.total) << ") under " << RcloneObject(remote, versionFolder) << "/ ("
            << sendNames.size() << " uploaded, " << there.size() << " there already), then the manifest "
            << manifestObject << "\n"
-           << "Cache-Control: files \"" << kImmutableCacheControl << "\", manifest \"" << cacheControl << "\"\n"
+           << "Cache-Control: files \"" << kImmutableCacheControl << "\", manifest \"" << cacheControl
+           << "\"\n"
            << "Checked: every file and the manifest read back, sizes and SHA-256 as the manifest says\n";
     return 0;
 }

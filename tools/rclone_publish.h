@@ -15,13 +15,16 @@ struct CheckedRelease {
     std::string manifestRelative;  // the manifest's place under ROOT and DEST
     std::string manifestPath;      // ROOT/<manifestRelative>
     const LoadedManifest* loaded = nullptr;
-    std::vector<std::string> names;  // download/<version>/<name>, relative to ROOT and DEST
+    std::vector<std::string> names;            // download/<version>/<name>, relative to ROOT and DEST
     std::vector<const ManifestFile*> records;  // in the order of `names`
     uint64_t total = 0;
 };
 
 // Exit code of publish. `manifestMaxAge`: 0 for "no-cache", else seconds.
-int PublishToRclone(CommandIo& io, const std::string& dest, const CheckedRelease& release, int manifestMaxAge);
+int PublishToRclone(CommandIo& io,
+                    const std::string& dest,
+                    const CheckedRelease& release,
+                    int manifestMaxAge);
 
 // What publish --help adds for this form.
 extern const char kPublishRcloneHelp[];

@@ -29,7 +29,9 @@ bool RunRclone(std::vector<std::string> argv,
     return true;
 }
 
-bool RunRclone(const std::vector<std::string>& argv, std::string* output, const std::string& what,
+bool RunRclone(const std::vector<std::string>& argv,
+               std::string* output,
+               const std::string& what,
                std::string& error) {
     int code = 0;
     return RunRclone(argv, output, what, code, error);

@@ -606,7 +606,9 @@ bool ListDestinationByRules(const std::string& dest,
     return true;
 }
 
-bool RemoveFromDestination(const std::string& dest, const std::vector<std::string>& names, std::string& error) {
+bool RemoveFromDestination(const std::string& dest,
+                           const std::vector<std::string>& names,
+                           std::string& error) {
     const char* tmp = getenv("TMPDIR");
     std::string empty = std::string(tmp && *tmp ? tmp : "/tmp") + "/vorlane-empty-XXXXXX";
     if (!mkdtemp(empty.data())) {

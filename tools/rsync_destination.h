@@ -117,4 +117,6 @@ bool ListDestinationByRules(const std::string& dest,
 
 // Removes the folders `names` (directly in DEST, a real folder) with all they hold, by
 // rsync's own delete from an empty folder with only them let through.
-bool RemoveFromDestination(const std::string& dest, const std::vector<std::string>& names, std::string& error);
+bool RemoveFromDestination(const std::string& dest,
+                           const std::vector<std::string>& names,
+                           std::string& error);

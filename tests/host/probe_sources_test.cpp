@@ -12,7 +12,8 @@ TEST(ProbeSources, ManifestCacheLifetime) {
         EXPECT_EQ(ManifestCacheWarning(fresh), "") << fresh;
     }
     // A CDN takes s-maxage before max-age; none at all leaves the lifetime to the CDN.
-    for (const char* stale : {"public, max-age=301", "max-age=60, s-maxage=3600", "", "public", "max-age=soon"}) {
+    for (const char* stale :
+         {"public, max-age=301", "max-age=60, s-maxage=3600", "", "public", "max-age=soon"}) {
         EXPECT_NE(ManifestCacheWarning(stale), "") << stale;
     }
 }

@@ -17,7 +17,8 @@ TEST(RcloneDestination, FormOfDest) {
     ASSERT_TRUE(ParseRcloneDestination("rclone:my-s3:", remote, error));
     EXPECT_EQ(RcloneObject(remote, "vlr/latest.txt"), "my-s3:vlr/latest.txt");
     // No remote, one rclone would read as an option, or none at all.
-    for (const char* bad : {"rclone:bucket/site", "rclone::bucket", "rclone:-x:bucket", "rclone:a/b:c", "r2:b"}) {
+    for (const char* bad :
+         {"rclone:bucket/site", "rclone::bucket", "rclone:-x:bucket", "rclone:a/b:c", "r2:b"}) {
         EXPECT_FALSE(ParseRcloneDestination(bad, remote, error)) << bad;
     }
     EXPECT_TRUE(IsRcloneDestination("rclone:r2:b"));
@@ -34,8 +35,8 @@ TEST(RcloneDestination, CacheHeadersAndTheirArguments) {
         EXPECT_FALSE(ParseManifestMaxAge(bad, seconds, error)) << bad;
     }
     // The header travels with the upload, and every name comes after "--".
-    const auto files = RcloneUploadFilesArgs("st/download/1.0", "r2:b/download/1.0", "/tmp/names",
-                                             kImmutableCacheControl);
+    const auto files =
+        RcloneUploadFilesArgs("st/download/1.0", "r2:b/download/1.0", "/tmp/names", kImmutableCacheControl);
     const auto dash = std::find(files.begin(), files.end(), "--");
     ASSERT_NE(dash, files.end());
     EXPECT_EQ(std::vector<std::string>(dash + 1, files.end()),
@@ -71,9 +72,10 @@ TEST(RcloneDestination, ListingAsRcloneWritesIt) {
     EXPECT_TRUE(entries.empty());
     // A listing cut short, an entry without its name or kind, or text after the list: refused,
     // never read as fewer objects.
-    for (const char* bad : {"[\n{\"Path\":\"a\",\"Size\":1,\"IsDir\":false},\n{\"Path\":\"b\"", "",
-                            "[{\"Size\":1,\"IsDir\":false}]", "[{\"Path\":\"a\",\"Size\":1}]",
-                            "[{\"Path\":\"a\",\"Size\":1,\"IsDir\":false}] x", "[{\"Path\":\"a\\ud800\",\"IsDir\":true}]"}) {
+    for (const char* bad :
+         {"[\n{\"Path\":\"a\",\"Size\":1,\"IsDir\":false},\n{\"Path\":\"b\"", "",
+          "[{\"Size\":1,\"IsDir\":false}]", "[{\"Path\":\"a\",\"Size\":1}]",
+          "[{\"Path\":\"a\",\"Size\":1,\"IsDir\":false}] x", "[{\"Path\":\"a\\ud800\",\"IsDir\":true}]"}) {
         EXPECT_FALSE(ParseRcloneListing(bad, entries, error)) << bad;
         EXPECT_TRUE(entries.empty());
     }
