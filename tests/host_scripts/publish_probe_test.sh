@@ -182,6 +182,12 @@ cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "publishing an old
 mkdir -p www/download/0.5 "www/$(dirname "$manifest_rel")/beta"
 echo old >www/download/0.5/readme.txt
 cp "staged-1.0/$manifest_rel" "www/$(dirname "$manifest_rel")/beta/"
+# A channel's manifest that cannot be read stops prune: which release it holds is unknown.
+echo "not a manifest" >"www/$(dirname "$manifest_rel")/beta/$(basename "$manifest_rel")"
+run prune --keep 1 www
+expect 1 "which version it names is unknown (nothing was removed)" "prune with an unreadable channel manifest"
+[ -d www/download/1.0 ] || fail "prune with an unreadable channel manifest removed 1.0"
+cp "staged-1.0/$manifest_rel" "www/$(dirname "$manifest_rel")/beta/"
 run prune --keep 1 --dry-run www
 expect 0 "would remove www/download/0.5/" "local prune --dry-run"
 [ -f www/download/0.5/readme.txt ] || fail "local prune --dry-run removed 0.5"
