@@ -30,7 +30,7 @@ packages=(
     cmake ninja-build g++ googletest libgtest-dev libssl-dev openssl libbenchmark-dev
     clang libclang-rt-14-dev llvm
     nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686
-    binutils-mingw-w64-x86-64 libcurl4-openssl-dev rsync
+    binutils-mingw-w64-x86-64 libcurl4-openssl-dev rsync rclone nodejs
 )
 update_tries=${VORLANE_APT_UPDATE_TRIES:-3}
 retry_pause=${VORLANE_APT_RETRY_PAUSE:-20}
@@ -189,6 +189,20 @@ fi
 install_next_qemu
 register_qemu
 install_emulated_wine || exit 1
+# The S3-compatible server of the object-storage test: npm's s3rver, pinned by
+# tests/s3server/package-lock.json, into build/s3server (again only when the lock changed).
+# VORLANE_S3SERVER_DIR=none leaves it out.
+s3server_dir=${VORLANE_S3SERVER_DIR:-$here/../build/s3server}
+if [ "$s3server_dir" != none ] &&
+    ! { cmp -s "$here/../tests/s3server/package-lock.json" "$s3server_dir/package-lock.json" &&
+        [ -e "$s3server_dir/node_modules/.bin/s3rver" ]; }; then
+    command -v npm >/dev/null || { update_lists; install_missing npm || exit 1; }
+    say "installing s3rver (the object-storage test's server) into $s3server_dir"
+    mkdir -p "$s3server_dir"
+    cp "$here/../tests/s3server/package.json" "$here/../tests/s3server/package-lock.json" "$s3server_dir/"
+    (cd "$s3server_dir" && npm ci --no-audit --no-fund --loglevel=error >&2) ||
+        { say "npm ci of s3rver failed in $s3server_dir"; exit 1; }
+fi
 # nginx starts itself when it is installed; the tests run their own instances.
 if [[ " ${missing[*]} " == *" nginx "* ]] && command -v systemctl >/dev/null &&
     systemctl is-active -q nginx 2>/dev/null; then

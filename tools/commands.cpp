@@ -14,6 +14,7 @@ const std::vector<CommandInfo>& AllCommands() {
         {"probe", "fetch and check a release from a live server as the updater does", kProbeHelp, RunProbe},
         {"rollout", "show or change the share of installations the live release reaches", kRolloutHelp,
          RunRollout},
+        {"prune", "remove old version folders no live manifest names", kPruneHelp, RunPrune},
     };
     return commands;
 }

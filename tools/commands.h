@@ -18,6 +18,7 @@ int RunStage(const Args& args, CommandIo& io);
 int RunPublish(const Args& args, CommandIo& io);
 int RunProbe(const Args& args, CommandIo& io);
 int RunRollout(const Args& args, CommandIo& io);
+int RunPrune(const Args& args, CommandIo& io);
 
 extern const char kKeygenHelp[];
 extern const char kManifestHelp[];
@@ -28,6 +29,7 @@ extern const char kStageHelp[];
 extern const char kPublishHelp[];
 extern const char kProbeHelp[];
 extern const char kRolloutHelp[];
+extern const char kPruneHelp[];
 
 struct CommandInfo {
     const char* name;

@@ -21,13 +21,14 @@
 #include "tools/commands.h"
 #include "tools/https_get.h"
 #include "tools/manifest_writer.h"
+#include "tools/probe_sources.h"
 #include "tools/release_freshness.h"
 #include "tools/rollout_records.h"
 #include "update/release_guard.h"
 
 extern const char kProbeHelp[] =
     "Usage: vorlane-release probe --public PUBLIC_KEY [--signed SIGNED_MANIFEST] [--channel C]\n"
-    "                             [--ca-file FILE] [--resolve HOST:PORT:ADDRESS]... URL\n"
+    "                             [--ca-file FILE] [--resolve HOST:PORT:ADDRESS]... [URL]...\n"
     "\n"
     "Does over HTTPS what the updater does: fetches the manifest from URL under the\n"
     "manifest path of this build (at most as many bytes as the updater reads), verifies\n"
@@ -50,9 +51,20 @@ extern const char kProbeHelp[] =
     "  --channel  probe channel C's manifest (the manifest path with C/ before the file name),\n"
     "             as an installation that follows C asks for it; it must be signed for C\n"
     "\n"
-    "Shows the served manifest's serial, expiry, channel, share and critical mark, warns when it expires "
-    "within 7 days\n"
-    "(publish a newly signed one before then) and fails when updaters refuse it as expired.\n";
+    "Shows the served manifest's serial, expiry, channel, share and critical mark, warns when it\n"
+    "expires within 7 days\n"
+    "(publish a newly signed one before then) and fails when updaters refuse it as expired.\n"
+    "\n"
+    "Without URL, every update host of this build is probed, in the order the updater asks\n"
+    "them; with several, each. The first is checked whole as above; each other one by its\n"
+    "manifest (signature, serial, expiry) and one file; then each mirror= record of the\n"
+    "newest manifest by one file under MIRROR/download/<version>/. A host or mirror that\n"
+    "fails is a FAILED line (exit status 1): the updater goes on to the next, but that\n"
+    "source helps nobody. Warnings, which leave the exit status alone: hosts that serve\n"
+    "different serials (a stale edge, or a host the publish left out: an installation that\n"
+    "asks it first stays behind), and a manifest a shared cache may keep longer than 300 s\n"
+    "(s-maxage, else max-age, over 300; or no lifetime at all, which lets a CDN use its own\n"
+    "default, often hours; no-cache, no-store and private are fine).\n";
 
 namespace {
 
@@ -154,6 +166,7 @@ bool ProbeManifest(const HttpsOrigin& origin,
                    const std::string& path,
                    const PublicKeyHex& key,
                    LoadedManifest& loaded,
+                   std::string& cacheControl,
                    std::string& problem) {
     std::string& body = loaded.body;
     // The updater's rule: keep appending until the limit is reached; one byte more here
@@ -163,6 +176,7 @@ bool ProbeManifest(const HttpsOrigin& origin,
         return body.size() <= kManifestBodyLimit;
     };
     const HttpsAnswer answer = HttpsGet(origin, path, sink, kManifestTimeoutMs);
+    cacheControl = answer.cacheControl;
     const std::string where = "manifest " + origin.url + path + ": ";
     std::string error;
     if (answer.status == 0) {
@@ -254,12 +268,17 @@ int RunProbe(const Args& argv, CommandIo& io) {
     if (args.values.count("resolve")) {
         origin.resolve = args.values.at("resolve");
     }
-    if (args.positionals.size() != 1) {
-        return UsageError(io, kCmd, args.positionals.empty() ? "URL is missing" : "give exactly one URL");
+    std::vector<std::string> urls = args.positionals;
+    for (size_t i = 0; urls.empty() && i < ServerHostCount(); ++i) {
+        urls.push_back("https://" + NarrowAscii(BuildServerHost(i)));
     }
-    if (!ParseOrigin(args.positionals.front(), origin.url, error)) {
-        return UsageError(io, kCmd, error);
+    for (std::string& url : urls) {
+        if (!ParseOrigin(url, url, error)) {
+            return UsageError(io, kCmd, error);
+        }
     }
+    origin.url = urls.front();
+    const std::vector<std::string> otherUrls(urls.begin() + 1, urls.end());
     PublicKeyHex key;
     if (!ReadPublicKey(keyPath, key, error)) {
         return Fail(io, kCmd, error);
@@ -278,7 +297,8 @@ int RunProbe(const Args& argv, CommandIo& io) {
 
     LoadedManifest served;
     std::string problem;
-    bool manifestOk = ProbeManifest(origin, manifestPath, key, served, problem);
+    std::string cacheControl;
+    bool manifestOk = ProbeManifest(origin, manifestPath, key, served, cacheControl, problem);
     const ReleaseManifest& m = served.manifest;
     if (manifestOk && !signedPath.empty() && served.body != expected.body) {
         problem = "manifest " + origin.url + manifestPath + ": the server serves version " + m.version +
@@ -304,9 +324,11 @@ int RunProbe(const Args& argv, CommandIo& io) {
         problem = "manifest " + origin.url + manifestPath + ": " + channelProblem;
         manifestOk = false;
     }
+    HostManifest firstHost{origin.url, manifestOk, m.version, m.hasSerial, m.serial};
     if (!manifestOk) {
         io.out << "FAILED  " << problem << "\n"
                << "summary: no installation can update from " << origin.url << "\n";
+        ProbeOtherSources(io, origin, manifestPath, channel, key, firstHost, nullptr, otherUrls);
         curl_global_cleanup();
         return kExitFailed;
     }
@@ -321,6 +343,10 @@ int RunProbe(const Args& argv, CommandIo& io) {
         lines.insert(at, "        ");
     }
     io.out << lines;
+    const std::string cacheWarning = ManifestCacheWarning(cacheControl);
+    if (!cacheWarning.empty()) {
+        io.out << "warning: " << cacheWarning << "\n";
+    }
     if (m.hasExpires && m.expires - now < kExpiryWarningSeconds) {
         io.out << "warning: the manifest expires within 7 days (" << FormatUtcTimestamp(m.expires)
                << "); installations refuse it a day later: sign and publish a new one before then\n";
@@ -365,6 +391,8 @@ int RunProbe(const Args& argv, CommandIo& io) {
             break;
         }
     }
+    const size_t othersFailed =
+        ProbeOtherSources(io, origin, manifestPath, channel, key, firstHost, &served, otherUrls);
     curl_global_cleanup();
     if (failed > 0) {
         io.out
@@ -376,5 +404,5 @@ int RunProbe(const Args& argv, CommandIo& io) {
     io.out << "summary: all " << m.files.size()
            << " files as the manifest says; an installation can update from " << origin.url << " to version "
            << m.version << "\n";
-    return 0;
+    return othersFailed > 0 ? kExitFailed : 0;
 }

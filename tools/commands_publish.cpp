@@ -16,13 +16,16 @@
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
 #include "tools/publish_steps.h"
+#include "tools/rclone_destination.h"
+#include "tools/rclone_publish.h"
 #include "tools/release_freshness.h"
 #include "tools/rollout_records.h"
 #include "tools/rsync_destination.h"
 #include "tools/updater_key.h"
 
 extern const char kPublishHelp[] =
-    "Usage: vorlane-release publish --staged ROOT [--public FILE] [--channel C] DEST\n"
+    "Usage: vorlane-release publish --staged ROOT [--public FILE] [--channel C] [--manifest-max-age S]\n"
+    "       DEST\n"
     "\n"
     "Uploads the release staged in ROOT (by \"stage\") to DEST, the update server's\n"
     "document root: a local folder, or an rsync destination such as\n"
@@ -212,7 +215,7 @@ int RunPublish(const Args& argv, CommandIo& io) {
     std::string keyPath;
     std::string channelOption;
     std::string channel;
-    if (!ParseArgs(argv, {"staged", "public", "channel"}, args, error)) {
+    if (!ParseArgs(argv, {"staged", "public", "channel", "manifest-max-age"}, args, error)) {
         return UsageError(io, kCmd, error);
     }
     std::string manifestRelative;
@@ -220,7 +223,8 @@ int RunPublish(const Args& argv, CommandIo& io) {
         return Fail(io, kCmd, error);
     }
     if (args.help) {
-        io.out << kPublishHelp << "The manifest path of this build: DEST/" << manifestRelative << "\n";
+        io.out << kPublishHelp << kPublishRcloneHelp << "The manifest path of this build: DEST/"
+               << manifestRelative << "\n";
         return 0;
     }
     if (!SingleValue(args, "staged", true, root, error) ||
@@ -234,9 +238,21 @@ int RunPublish(const Args& argv, CommandIo& io) {
         return UsageError(io, kCmd, args.positionals.empty() ? "DEST is missing" : "give exactly one DEST");
     }
     const std::string dest = args.positionals.front();
+    const bool rclone = IsRcloneDestination(dest);
     const bool local = IsLocalDestination(dest);
+    std::string maxAgeText;
+    int manifestMaxAge = 0;
+    if (!SingleValue(args, "manifest-max-age", false, maxAgeText, error) ||
+        (!maxAgeText.empty() && !ParseManifestMaxAge(maxAgeText, manifestMaxAge, error))) {
+        return UsageError(io, kCmd, error);
+    }
+    if (!maxAgeText.empty() && !rclone) {
+        return UsageError(io, kCmd,
+                          "--manifest-max-age sets a header of object storage (an rclone: DEST); "
+                          "a web server sets the manifest's cache lifetime in its own configuration");
+    }
     std::error_code ec;
-    if (!local && fs::exists(fs::symlink_status(dest, ec))) {
+    if (!local && !rclone && fs::exists(fs::symlink_status(dest, ec))) {
         return UsageError(io, kCmd,
                           dest + " names a local folder here, but rsync reads it as a remote host; write ./" +
                               dest + " for the folder");
@@ -299,6 +315,10 @@ int RunPublish(const Args& argv, CommandIo& io) {
                                      },
                                      "the key that signs"};
         CheckOnlyIfMissingUpdater(m, Join(root, versionFolder), signer, false, problems);
+    }
+    if (rclone && problems.empty()) {
+        return PublishToRclone(
+            io, dest, {root, manifestRelative, manifestPath, &loaded, names, records, total}, manifestMaxAge);
     }
     if (local && !fs::is_directory(dest)) {
         problems.push_back(dest + ": no such folder (the server's document root must exist)");

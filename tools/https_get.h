@@ -22,6 +22,7 @@ struct HttpsAnswer {
     std::string contentRange;     // and its Content-Range, ETag and Last-Modified
     std::string etag;
     std::string lastModified;
+    std::string cacheControl;  // its Cache-Control headers, joined by ", "
     bool stopped = false;  // the sink ended the transfer
 };
 

@@ -54,6 +54,11 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         answer.contentRange.clear();
         answer.etag.clear();
         answer.lastModified.clear();
+        answer.cacheControl.clear();
+    }
+    std::string cacheControl;
+    if (HeaderValue(line, "cache-control:", cacheControl)) {
+        answer.cacheControl += (answer.cacheControl.empty() ? "" : ", ") + cacheControl;
     }
     HeaderValue(line, "content-encoding:", answer.contentEncoding) ||
         HeaderValue(line, "content-range:", answer.contentRange) || HeaderValue(line, "etag:", answer.etag) ||

@@ -576,3 +576,52 @@ bool CopyToDestination(const std::string& root,
     return RunRsync(options, {RootOperand(root), DestOperand(dest)},
                     DestOperand(dest) + ": cannot copy to it", nullptr, error);
 }
+
+bool ListDestinationByRules(const std::string& dest,
+                            const std::vector<std::string>& rules,
+                            bool followLinks,
+                            std::map<std::string, DestinationEntry>& entries,
+                            std::string& error) {
+    std::vector<std::string> options = {followLinks ? "-rL" : "-rl", "--list-only", "--no-h"};
+    options.insert(options.end(), rules.begin(), rules.end());
+    options.push_back("--exclude=*");
+    std::string output;
+    if (!RunRsync(options, {DestOperand(dest)}, DestOperand(dest) + ": cannot list it", &output, error)) {
+        return false;
+    }
+    entries.clear();
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::string name;
+        DestinationEntry entry;
+        if (!ParseListLine(line, name, entry) || name == ".") {
+            continue;
+        }
+        if (entry.isLink) {
+            name = name.substr(0, name.find(" -> "));
+        }
+        entries[name] = entry;
+    }
+    return true;
+}
+
+bool RemoveFromDestination(const std::string& dest,
+                           const std::vector<std::string>& names,
+                           std::string& error) {
+    const char* tmp = getenv("TMPDIR");
+    std::string empty = std::string(tmp && *tmp ? tmp : "/tmp") + "/vorlane-empty-XXXXXX";
+    if (!mkdtemp(empty.data())) {
+        error = "cannot make a temporary folder";
+        return false;
+    }
+    std::vector<std::string> options = {"-r", "--delete"};
+    for (const std::string& n : names) {
+        options.push_back("--include=/" + EscapePattern(n) + "/***");
+    }
+    options.push_back("--exclude=*");
+    const bool ok = RunRsync(options, {RootOperand(empty), DestOperand(dest)},
+                             DestOperand(dest) + ": cannot remove from it", nullptr, error);
+    rmdir(empty.c_str());
+    return ok;
+}

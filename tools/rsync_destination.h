@@ -106,3 +106,17 @@ bool CopyToDestination(const std::string& root,
                        Durability how,
                        bool showProgress,
                        std::string& error);
+
+// The entries of DEST that `rules` (rsync filter rules, "--include=/x/" and the like) let
+// through, everything else excluded; with `followLinks` a link is listed as what it leads to.
+bool ListDestinationByRules(const std::string& dest,
+                            const std::vector<std::string>& rules,
+                            bool followLinks,
+                            std::map<std::string, DestinationEntry>& entries,
+                            std::string& error);
+
+// Removes the folders `names` (directly in DEST, a real folder) with all they hold, by
+// rsync's own delete from an empty folder with only them let through.
+bool RemoveFromDestination(const std::string& dest,
+                           const std::vector<std::string>& names,
+                           std::string& error);

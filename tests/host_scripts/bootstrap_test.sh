@@ -108,7 +108,7 @@ scenario() {
     rm -rf "$fake/next" "$fake/binfmt/qemu-i386"
     [ -z "$STALE" ] || printf 'enabled\ninterpreter /usr/bin/qemu-i386-static\nflags: F\noffset 0\nmagic 7f454c4601010100000000000000000002000300\n' >"$fake/binfmt/qemu-i386"
     set +e
-    FAKE=$fake PATH="$fake/bin:$PATH" VORLANE_APT_RETRY_PAUSE=0 VORLANE_OS_RELEASE="$fake/os-release" \
+    FAKE=$fake PATH="$fake/bin:$PATH" VORLANE_APT_RETRY_PAUSE=0 VORLANE_S3SERVER_DIR=none VORLANE_OS_RELEASE="$fake/os-release" \
         VORLANE_WINE32_LOADER="$fake/loader-$LOADER" VORLANE_BINFMT_DIR="$fake/binfmt" \
         VORLANE_QEMU_I386="" VORLANE_QEMU_NEXT="$fake/next/qemu-i386" VORLANE_MACHINE="$VORLANE_MACHINE" VORLANE_MACHINE_REASON="" \
         bash "$bootstrap" 2>"$fake/err" >/dev/null

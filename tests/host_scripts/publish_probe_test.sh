@@ -178,6 +178,24 @@ cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "local publish of 
 run publish --staged staged-1.0 www
 expect 1 "has serial 200 (version 2.0); installations that took it refuse this manifest's serial 100. Sign the unsigned manifest again with --serial 201" "publishing an older serial"
 cmp -s "staged-2.0/$manifest_rel" "www/$manifest_rel" || fail "publishing an older serial replaced the manifest"
+# prune: an old folder 0.5 goes, 1.0 stays while a channel's manifest names it, 2.0 is live.
+mkdir -p www/download/0.5 "www/$(dirname "$manifest_rel")/beta"
+echo old >www/download/0.5/readme.txt
+cp "staged-1.0/$manifest_rel" "www/$(dirname "$manifest_rel")/beta/"
+# A channel's manifest that cannot be read stops prune: which release it holds is unknown.
+echo "not a manifest" >"www/$(dirname "$manifest_rel")/beta/$(basename "$manifest_rel")"
+run prune --keep 1 www
+expect 1 "which version it names is unknown (nothing was removed)" "prune with an unreadable channel manifest"
+[ -d www/download/1.0 ] || fail "prune with an unreadable channel manifest removed 1.0"
+cp "staged-1.0/$manifest_rel" "www/$(dirname "$manifest_rel")/beta/"
+run prune --keep 1 --dry-run www
+expect 0 "would remove www/download/0.5/" "local prune --dry-run"
+[ -f www/download/0.5/readme.txt ] || fail "local prune --dry-run removed 0.5"
+run prune --keep 1 www
+expect 0 "Removed 1 version folder(s)" "local prune"
+[ ! -e www/download/0.5 ] && cmp -s staged-1.0/download/1.0/data/big.bin www/download/1.0/data/big.bin &&
+    diff -r staged-2.0/download/2.0 www/download/2.0 >/dev/null || fail "local prune: not only 0.5 removed"
+rm -r "www/$(dirname "$manifest_rel")/beta"
 
 # --- publish over a remote shell ---------------------------------------------------------
 # rsh.sh stands in for ssh: it runs rsync's remote side here, logging each command. The
@@ -240,6 +258,11 @@ expect 0 "share: 10 %" "remote rollout --to 10"
     [ "$(stat -L -c %i "remote/$manifest_rel")" != "$inode" ] && [ -L "srv/root/$(dirname "$manifest_rel")" ] ||
     fail "remote rollout --to 10: $(cat "remote/$manifest_rel")"
 diff -r staged-2.0/download/2.0 remote/download/2.0 >/dev/null || fail "remote rollout: the files changed"
+# prune over the remote shell, through the linked download/: 1.0 is named by no manifest.
+run prune --keep 1 "fakehost:$work/remote"
+expect 0 "remove  fakehost:$work/remote/download/1.0/" "remote prune"
+[ ! -e srv/store/1.0 ] && [ -L srv/root/download ] && diff -r staged-2.0/download/2.0 srv/store/2.0 >/dev/null ||
+    fail "remote prune: not 1.0 alone removed through the link"
 # A copy cut short on the remote side is caught by its size.
 rm -rf remote
 mkdir remote
@@ -374,6 +397,38 @@ probe 1 "FAILED  data/a b+c.txt: HTTP 404 for /download/2.0/data/a%20b%2Bc.txt; 
 grep -qF "note: the updater of this build asks $url; probing $url:8443" out.txt || fail "no note on the other port"
 grep -qF "warning ranges: /download/2.0/" out.txt && grep -qF "answers HTTP 200 for its last byte, not 206" out.txt ||
     fail "no warning for a server without ranges: $(cat out.txt)"
+# Several hosts: a stale one on port 9443 serves release 1.0 (serial 100) with a manifest a
+# cache may keep for an hour. Both pass, with a warning on each count.
+cp -r staged-1.0 stale-www
+mkdir -p stale
+bash "$src/tests/netns/nginx-conf.sh" "$work/stale-www" "$VORLANE_CERT_DIR" "$work/stale" "$work/stale" |
+    sed -e 's|listen 127.0.0.1:443 ssl;|listen 127.0.0.1:9443 ssl;|' -e 's|"no-cache"|"public, max-age=3600"|' >stale/nginx.conf
+nginx -p "$work/stale" -e "$work/stale/nginx-error.log" -c "$work/stale/nginx.conf" &
+stale_pid=$!
+for _ in $(seq 1 50); do
+    curl -s -o /dev/null --max-time 2 "$url:9443/" && break
+    sleep 0.1
+done
+probe 0 "ok      host $url:9443: version 1.0, serial 100, signature good; data/a b+c.txt as the manifest says" \
+    "a stale second host" "$url" "$url:9443"
+grep -qF "warning: the hosts disagree on the serial: $url serial 200 (version 2.0), $url:9443 serial 100 (version 1.0)" out.txt ||
+    fail "a stale second host: no warning on the serials: $(cat out.txt)"
+grep -qF "warning host $url:9443: the manifest may be cached for 3600 s" out.txt ||
+    fail "a stale second host: no warning on its cache lifetime: $(cat out.txt)"
+grep -qE "^warning: the manifest (may be cached|is served with no cache)" out.txt && fail "the first host's no-cache manifest was warned of: $(cat out.txt)"
+# A host that is down is a failure of its own; the first still passes whole.
+probe 1 "FAILED  host $url:9444: manifest no answer" "a second host that is down" "$url" "$url:9444"
+grep -qF "summary: all 3 files as the manifest says" out.txt || fail "a host down: the first not checked: $(cat out.txt)"
+kill "$stale_pid"
+wait "$stale_pid" 2>/dev/null
+# Mirrors of the manifest, each by one file: the first host itself under its root (good), the
+# "+" server (loses the name with "+"), and a record that is no https URL.
+{ cat text-2.0.txt; printf 'mirror=%s\n' "$url/" "$url:8443" "http://$VORLANE_UPDATE_HOST"; } >mirrors.txt
+python3 "$src/tests/fixtures/vlsign.py" "$keys/private.pem" mirrors.txt >"$www/$manifest_rel"
+probe 1 "ok      mirror $url/: data/a b+c.txt of version 2.0 as the manifest says" "mirrors" "$url"
+grep -qF "FAILED  mirror $url:8443: data/a b+c.txt: HTTP 404" out.txt && grep -qF "warning mirror http://" out.txt ||
+    fail "mirrors: the bad ones not reported: $(cat out.txt)"
+cp "staged-2.0/$manifest_rel" "$www/$manifest_rel"
 kill "$plus_pid"
 wait "$plus_pid" 2>/dev/null
 exit $((failures > 0))
