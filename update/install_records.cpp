@@ -82,8 +82,9 @@ std::string ReadFollowedChannel() {
     bool malformed = false;
     const std::string channel = ReadChannelFile(kChannelFileName, malformed);
     if (malformed) {
-        WriteLog("kanal" + LogField("plik", kChannelFileName) + LogField("blad", "nieprawidlowy, sledze stable"),
-                 LogKind::Outcome);
+        WriteLog(
+            "kanal" + LogField("plik", kChannelFileName) + LogField("blad", "nieprawidlowy, sledze stable"),
+            LogKind::Outcome);
     }
     return channel;
 }

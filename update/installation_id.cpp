@@ -5,7 +5,8 @@
 const char kInstallationIdName[] = "VorlanePatcher.id";
 
 bool IsInstallationId(const std::string& text) {
-    return text.size() == 2 * kInstallationIdBytes && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return text.size() == 2 * kInstallationIdBytes &&
+           text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
 bool ParseInstallationIdFile(const std::string& text, std::string& id) {

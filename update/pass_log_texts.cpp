@@ -92,11 +92,16 @@ std::string StagedUpdaterText(bool staged) {
     return "nowy_aktualizator" + LogField("VorlanePatcher.new.exe", YesNo(staged));
 }
 
-std::string OfferText(int32_t perMille, bool bucketKnown, int32_t bucket, const std::string& channel, bool critical,
+std::string OfferText(int32_t perMille,
+                      bool bucketKnown,
+                      int32_t bucket,
+                      const std::string& channel,
+                      bool critical,
                       OfferStep step) {
     return "wydanie" + LogField("udzial_promile", static_cast<uint64_t>(perMille < 0 ? 0 : perMille)) +
-           LogField("koszyk", bucketKnown ? std::to_string(bucket) : std::string("-")) + LogField("kanal", channel) +
-           LogField("krytyczne", YesNo(critical)) + LogField("decyzja", OfferStepText(step));
+           LogField("koszyk", bucketKnown ? std::to_string(bucket) : std::string("-")) +
+           LogField("kanal", channel) + LogField("krytyczne", YesNo(critical)) +
+           LogField("decyzja", OfferStepText(step));
 }
 
 std::string InstallRecordText(const std::string& name, const std::string& value, bool done) {

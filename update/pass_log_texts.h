@@ -30,7 +30,11 @@ std::string TerminationText(int32_t ended);
 std::string StagedUpdaterText(bool staged);
 // The offer's decision with its share (per mille), the installation's bucket ("-" when none
 // was derived), the followed channel and the critical mark.
-std::string OfferText(int32_t perMille, bool bucketKnown, int32_t bucket, const std::string& channel, bool critical,
+std::string OfferText(int32_t perMille,
+                      bool bucketKnown,
+                      int32_t bucket,
+                      const std::string& channel,
+                      bool critical,
                       OfferStep step);
 // A small record of the installation folder written (or removed), and whether that worked.
 std::string InstallRecordText(const std::string& name, const std::string& value, bool done);

@@ -62,7 +62,9 @@ bool SerialToKeep(const ReleaseManifest& manifest,
 // The judgement against InstallDir's record `recordName` (the followed channel's, see
 // ChannelSerialRecordName) and the system clock. Nothing is written: the record is raised by
 // KeepManifestSerial once the pass knows the release is, or is about to be, installed.
-bool AcceptManifestFreshness(const ReleaseManifest& manifest, const std::string& recordName, std::string& error);
+bool AcceptManifestFreshness(const ReleaseManifest& manifest,
+                             const std::string& recordName,
+                             std::string& error);
 // Raises the record to an accepted manifest's serial (before any file is fetched). A record
 // that cannot be written is counted in memory for the rest of the run and written again by
 // RetryPendingSerialRecord.

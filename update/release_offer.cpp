@@ -13,7 +13,8 @@ bool SplitVersion(const std::string& text, std::vector<long>& parts) {
     size_t start = 0;
     for (;;) {
         const size_t dot = text.find('.', start);
-        const std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+        const std::string part =
+            text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
         if (part.empty() || part.size() > 9 || part.find_first_not_of("0123456789") != std::string::npos ||
             parts.size() == 8) {
             return false;

@@ -16,15 +16,15 @@ enum class OfferStep {
 
 struct OfferInputs {
     bool filesDiffer = false;
-    bool autoMode = false;        // started with --auto; a start by hand is the user asking
+    bool autoMode = false;  // started with --auto; a start by hand is the user asking
     int32_t rolloutPerMille = 1000;
     bool critical = false;
-    bool bucketKnown = false;     // false when the installation has no identifier
+    bool bucketKnown = false;  // false when the installation has no identifier
     int32_t bucket = 0;
-    std::string followedChannel;  // "" for the default channel
-    std::string installedFrom;    // the channel the installed files came from
-    std::string offeredVersion;   // the manifest's version
-    std::string installedVersion; // the installed bot's file version ("" when unknown)
+    std::string followedChannel;   // "" for the default channel
+    std::string installedFrom;     // the channel the installed files came from
+    std::string offeredVersion;    // the manifest's version
+    std::string installedVersion;  // the installed bot's file version ("" when unknown)
 };
 
 // In order: nothing differs; a channel left for one whose release is older than the installed

@@ -59,7 +59,9 @@ SerialRecord CountRecord(const std::string& path, const SerialRecord& stored, in
 
 }  // namespace
 
-bool AcceptManifestFreshness(const ReleaseManifest& manifest, const std::string& recordName, std::string& error) {
+bool AcceptManifestFreshness(const ReleaseManifest& manifest,
+                             const std::string& recordName,
+                             std::string& error) {
     const std::string path = MakeInstallPath(recordName);
     const int64_t now = UnixTimeSeconds();
     return JudgeManifestFreshness(manifest, CountRecord(path, ReadSerialRecord(path), now), now, error);

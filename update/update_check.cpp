@@ -91,7 +91,9 @@ bool FetchAcceptedManifest(const std::string& channel, ReleaseManifest& manifest
 // The offer's inputs as this installation has them. The identifier is read (or drawn, the
 // first time) only when the share decides, so an installation that never meets a staged
 // release keeps no identifier.
-OfferStep DecideOffer(const ReleaseManifest& manifest, const InstallList& list, const std::string& installedVersion) {
+OfferStep DecideOffer(const ReleaseManifest& manifest,
+                      const InstallList& list,
+                      const std::string& installedVersion) {
     OfferInputs in;
     in.filesDiffer = !list.files.empty();
     in.autoMode = AutoMode.load();

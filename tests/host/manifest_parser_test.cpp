@@ -120,8 +120,8 @@ TEST(ManifestParser, SerialAndExpiryRecords) {
             << mark;
     }
     EXPECT_TRUE(Parse("VLR1\nchannel=abcdefghijklmnop\n" + files).ok);
-    for (const char* channel : {"", "stable", "download", "Beta", "1beta", "-beta", "beta ", "beta\r", "be_ta",
-                                "be/ta", "abcdefghijklmnopq", ".."}) {
+    for (const char* channel : {"", "stable", "download", "Beta", "1beta", "-beta", "beta ", "beta\r",
+                                "be_ta", "be/ta", "abcdefghijklmnopq", ".."}) {
         EXPECT_EQ(Parse(std::string("VLR1\nchannel=") + channel + "\n" + files).error,
                   "nieprawidlowy kanal w manifescie")
             << channel;

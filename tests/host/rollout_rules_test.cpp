@@ -113,8 +113,8 @@ TEST(Channels, NamesPathsAndRecords) {
     for (const char* good : {"beta", "b", "beta-2", "a0", "abcdefghijklmnop", "nightly"}) {
         EXPECT_TRUE(IsChannelName(good)) << good;
     }
-    for (const char* bad : {"", "stable", "download", "Beta", "2beta", "-b", "be ta", "be_ta", "be.ta", "../x",
-                            "abcdefghijklmnopq", "beta\n"}) {
+    for (const char* bad : {"", "stable", "download", "Beta", "2beta", "-b", "be ta", "be_ta", "be.ta",
+                            "../x", "abcdefghijklmnopq", "beta\n"}) {
         EXPECT_FALSE(IsChannelName(bad)) << bad;
     }
     EXPECT_EQ(ChannelManifestPath(u"/vlr/latest.txt", ""), u"/vlr/latest.txt");
@@ -173,20 +173,60 @@ TEST(ReleaseOffer, OneDecisionFromShareStartHaltCriticalAndChannel) {
         return DecideReleaseOffer(in);
     };
     EXPECT_EQ(DecideReleaseOffer(base), OfferStep::Install);
-    EXPECT_EQ(with([](OfferInputs& in) { in.filesDiffer = false; in.rolloutPerMille = 0; }), OfferStep::UpToDate);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.filesDiffer = false;
+                  in.rolloutPerMille = 0;
+              }),
+              OfferStep::UpToDate);
     // The share: buckets below it take the release; one with no identifier only at 100 %.
     EXPECT_EQ(with([](OfferInputs& in) { in.bucket = 500; }), OfferStep::NotYetHere);
-    EXPECT_EQ(with([](OfferInputs& in) { in.bucket = 0; in.rolloutPerMille = 1; }), OfferStep::Install);
-    EXPECT_EQ(with([](OfferInputs& in) { in.bucket = 999; in.rolloutPerMille = 1000; }), OfferStep::Install);
-    EXPECT_EQ(with([](OfferInputs& in) { in.bucketKnown = false; in.bucket = 0; }), OfferStep::NotYetHere);
-    EXPECT_EQ(with([](OfferInputs& in) { in.bucketKnown = false; in.rolloutPerMille = 1000; }), OfferStep::Install);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.bucket = 0;
+                  in.rolloutPerMille = 1;
+              }),
+              OfferStep::Install);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.bucket = 999;
+                  in.rolloutPerMille = 1000;
+              }),
+              OfferStep::Install);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.bucketKnown = false;
+                  in.bucket = 0;
+              }),
+              OfferStep::NotYetHere);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.bucketKnown = false;
+                  in.rolloutPerMille = 1000;
+              }),
+              OfferStep::Install);
     // A start by hand is the user asking: offered outside the share, but never while halted.
-    EXPECT_EQ(with([](OfferInputs& in) { in.autoMode = false; in.bucket = 999; }), OfferStep::Install);
-    EXPECT_EQ(with([](OfferInputs& in) { in.rolloutPerMille = 0; in.bucket = 0; }), OfferStep::Halted);
-    EXPECT_EQ(with([](OfferInputs& in) { in.rolloutPerMille = 0; in.autoMode = false; }), OfferStep::Halted);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.autoMode = false;
+                  in.bucket = 999;
+              }),
+              OfferStep::Install);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.rolloutPerMille = 0;
+                  in.bucket = 0;
+              }),
+              OfferStep::Halted);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.rolloutPerMille = 0;
+                  in.autoMode = false;
+              }),
+              OfferStep::Halted);
     // Critical: past the share and the halt.
-    EXPECT_EQ(with([](OfferInputs& in) { in.critical = true; in.bucket = 999; }), OfferStep::Install);
-    EXPECT_EQ(with([](OfferInputs& in) { in.critical = true; in.rolloutPerMille = 0; }), OfferStep::Install);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.critical = true;
+                  in.bucket = 999;
+              }),
+              OfferStep::Install);
+    EXPECT_EQ(with([](OfferInputs& in) {
+                  in.critical = true;
+                  in.rolloutPerMille = 0;
+              }),
+              OfferStep::Install);
     // Leaving a channel: an older release than the installed bot is not installed by itself,
     // not even a critical one or by hand; a newer one follows the share as any other.
     auto left = [&with](const char* offered, auto change) {
@@ -200,7 +240,11 @@ TEST(ReleaseOffer, OneDecisionFromShareStartHaltCriticalAndChannel) {
     };
     auto same = [](OfferInputs&) {};
     EXPECT_EQ(left("2.6.0.1", same), OfferStep::NoNewerInChannel);
-    EXPECT_EQ(left("2.6.9.9", [](OfferInputs& in) { in.critical = true; in.autoMode = false; }),
+    EXPECT_EQ(left("2.6.9.9",
+                   [](OfferInputs& in) {
+                       in.critical = true;
+                       in.autoMode = false;
+                   }),
               OfferStep::NoNewerInChannel);
     EXPECT_EQ(left("not a version", same), OfferStep::NoNewerInChannel);
     EXPECT_EQ(left("2.7.0", same), OfferStep::Install);
