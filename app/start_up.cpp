@@ -10,6 +10,30 @@ bool HasAutoSwitch(const char* commandLine) {
     return commandLine != nullptr && std::strstr(commandLine, "--auto") != nullptr;
 }
 
+bool ReadChannelSwitch(const char* commandLine, std::string& name) {
+    if (commandLine == nullptr) {
+        return false;
+    }
+    const std::string line(commandLine);
+    const std::string blanks = " \t";
+    const std::string word = "--channel";
+    for (size_t at = line.find(word); at != std::string::npos; at = line.find(word, at + 1)) {
+        const size_t end = at + word.size();
+        if ((at > 0 && blanks.find(line[at - 1]) == std::string::npos) ||
+            (end < line.size() && blanks.find(line[end]) == std::string::npos)) {
+            continue;
+        }
+        const size_t start = line.find_first_not_of(blanks, end);
+        if (start == std::string::npos) {
+            name.clear();
+        } else {
+            name = line.substr(start, line.find_first_of(blanks, start) - start);
+        }
+        return true;
+    }
+    return false;
+}
+
 std::string InstallDirFromModulePath(const std::string& modulePath) {
     // Started through a "\\?\" path, the program may see its own path in that form. The folder
     // is kept in the plain form only, so that its lock, the bot's path and every file path

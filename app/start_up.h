@@ -8,6 +8,10 @@
 // True when the command line holds "--auto" anywhere (a plain, case-sensitive substring).
 bool HasAutoSwitch(const char* commandLine);
 
+// "--channel NAME" on the command line (the switch a word of its own, the name the next word):
+// true with the name ("" when none follows). False when the switch is not there.
+bool ReadChannelSwitch(const char* commandLine, std::string& name);
+
 // The folder of a module path with its final backslash or slash, in the plain form ("\\?\"
 // dropped, "\\?\UNC\" turned into "\\"); "" when it has neither.
 std::string InstallDirFromModulePath(const std::string& modulePath);

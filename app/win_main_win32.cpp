@@ -8,6 +8,7 @@
 #include "app/user_actions.h"
 #include "sys/support_log.h"
 #include "ui/ui_fonts_win32.h"
+#include "update/install_records.h"
 #include "update/pass_log_texts.h"
 #include "update/updater_state.h"
 
@@ -24,6 +25,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     }
     SetCurrentDirectoryA(InstallDir.c_str());
     OpenSupportLog();
+    // Kept for every later start (the bot writes the same file); a name that is no channel
+    // changes nothing and is logged.
+    std::string channel;
+    if (ReadChannelSwitch(commandLine, channel)) {
+        FollowChannel(channel);
+    }
     Fonts() = CreateUiFonts();
     HWND window = CreateMainWindow(instance);
     MarkFolderWindow(window, InstallDir);

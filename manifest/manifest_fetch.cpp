@@ -2,14 +2,17 @@
 #include "manifest/manifest_fetch.h"
 
 #include "net/https_client.h"
-#include "net/server_address.h"
 #include "sys/clock.h"
 
 namespace {
 const int32_t kReceiveTimeoutMs = 12000;
 }  // namespace
 
-bool FetchReleaseManifest(size_t host, ReleaseManifest& manifest, ManifestReply& reply, std::string& error) {
+bool FetchReleaseManifest(size_t host,
+                          const std::u16string& path,
+                          ReleaseManifest& manifest,
+                          ManifestReply& reply,
+                          std::string& error) {
     manifest = ReleaseManifest();
     std::string body;
     const ChunkSink sink = [&body](const uint8_t* data, uint32_t count) {
@@ -20,7 +23,7 @@ bool FetchReleaseManifest(size_t host, ReleaseManifest& manifest, ManifestReply&
     FetchHeaders bound;
     bound.boundBytes = kManifestBodyLimit;
     const uint32_t started = TickCountMs();
-    reply.status = HttpsFetch(BuildManifestPath(), std::string(), sink, error, kReceiveTimeoutMs, &bound, host);
+    reply.status = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &bound, host);
     reply.bytes = body.size();
     reply.elapsedMs = TickCountMs() - started;
     return AcceptManifestResponse(reply.status, body, manifest, error);

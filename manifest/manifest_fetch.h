@@ -22,9 +22,13 @@ struct ManifestReply {
     uint32_t elapsedMs = 0;
 };
 
-// Asks update server `host` (net/server_address.h) for the manifest. True with a parsed
-// manifest whose signature verified; false with a Polish reason.
-bool FetchReleaseManifest(size_t host, ReleaseManifest& manifest, ManifestReply& reply, std::string& error);
+// Asks update server `host` (net/server_address.h) for the manifest at `path` (the followed
+// channel's). True with a parsed manifest whose signature verified; false with a Polish reason.
+bool FetchReleaseManifest(size_t host,
+                          const std::u16string& path,
+                          ReleaseManifest& manifest,
+                          ManifestReply& reply,
+                          std::string& error);
 
 // The judgement of one response, in a fixed order: transport (status 0 leaves `error`
 // as the transfer set it), status, presence of the signature, its validity, content.

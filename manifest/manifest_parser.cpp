@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "manifest/channel_name.h"
 #include "manifest/utc_time.h"
 
 const char kManifestMagic[] = "VLR1";
@@ -11,6 +12,9 @@ const char kErrUnknownFormat[] = "nieznany format manifestu";
 const char kErrEmptyManifest[] = "pusty manifest";
 const char kErrBadSerial[] = "nieprawidlowy numer wydania w manifescie";
 const char kErrBadExpires[] = "nieprawidlowy termin waznosci manifestu";
+const char kErrBadRollout[] = "nieprawidlowy udzial wydania w manifescie";
+const char kErrBadCritical[] = "nieprawidlowy znacznik krytycznego wydania w manifescie";
+const char kErrBadChannel[] = "nieprawidlowy kanal w manifescie";
 const char kUpdaterFileName[] = "VorlanePatcher.exe";
 
 namespace {
@@ -35,6 +39,18 @@ bool ParseSerialText(const std::string& text, int64_t& serial) {
         return false;
     }
     serial = static_cast<int64_t>(std::strtoll(text.c_str(), nullptr, 10));
+    return true;
+}
+
+bool ParseRolloutText(const std::string& text, int32_t& perMille) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value > 1000) {
+        return false;
+    }
+    perMille = static_cast<int32_t>(value);
     return true;
 }
 
@@ -149,6 +165,26 @@ bool ParseManifestText(const std::string& signedText, ReleaseManifest& manifest,
                 return false;
             }
             manifest.hasExpires = true;
+        } else if (key == "rollout") {
+            // Skipped, a malformed share would open a halted release to everyone.
+            if (!ParseRolloutText(value, manifest.rolloutPerMille)) {
+                error = kErrBadRollout;
+                return false;
+            }
+            manifest.hasRollout = true;
+        } else if (key == "critical") {
+            if (value != "1") {
+                error = kErrBadCritical;
+                return false;
+            }
+            manifest.critical = true;
+        } else if (key == "channel") {
+            // Skipped, a beta manifest served at the default path would pass for a default one.
+            if (!IsChannelName(value)) {
+                error = kErrBadChannel;
+                return false;
+            }
+            manifest.channel = value;
         }
     }
     if (first) {  // empty text: no first line at all

@@ -12,6 +12,9 @@ extern const char kErrUnknownFormat[];  // "nieznany format manifestu"
 extern const char kErrEmptyManifest[];  // "pusty manifest"
 extern const char kErrBadSerial[];      // "nieprawidlowy numer wydania w manifescie"
 extern const char kErrBadExpires[];     // "nieprawidlowy termin waznosci manifestu"
+extern const char kErrBadRollout[];     // "nieprawidlowy udzial wydania w manifescie"
+extern const char kErrBadCritical[];    // "nieprawidlowy znacznik krytycznego wydania w manifescie"
+extern const char kErrBadChannel[];     // "nieprawidlowy kanal w manifescie"
 
 // A serial has at most this many decimal digits, so that it always fits a signed 64-bit number.
 inline constexpr size_t kSerialMaxDigits = 18;
@@ -23,6 +26,9 @@ bool ParseManifestText(const std::string& signedText, ReleaseManifest& manifest,
 
 // A serial as written: 1 to kSerialMaxDigits decimal digits, nothing else.
 bool ParseSerialText(const std::string& text, int64_t& serial);
+
+// A rollout share as written: per mille, 1 to 4 decimal digits, at most 1000.
+bool ParseRolloutText(const std::string& text, int32_t& perMille);
 
 // A "notes" value with backslash-n turned into line breaks; every other byte is kept.
 std::string DecodeNotesValue(const std::string& value);

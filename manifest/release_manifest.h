@@ -26,6 +26,14 @@ struct ReleaseManifest {
     // that keeps serving it after that cannot hold installations on it unnoticed.
     bool hasExpires = false;
     int64_t expires = 0;
+    // The share of installations the release is open to, in per mille: 1000 (everyone) when
+    // the manifest has no rollout record, 0 when the publisher has halted the rollout.
+    bool hasRollout = false;
+    int32_t rolloutPerMille = 1000;
+    // A critical release is open to every installation whatever its share.
+    bool critical = false;
+    // The channel the manifest was signed for; empty for the default channel.
+    std::string channel;
     // Not a record of the text: which configured update server (its index) served this
     // manifest. The release's files are fetched from that server.
     size_t host = 0;

@@ -1,6 +1,7 @@
 // SHA-256 of a file over OpenSSL, for the publisher's tool and the host tests; the same
 // contract as the program's CNG version.
 #include <openssl/evp.h>
+#include <openssl/sha.h>
 
 #include <fstream>
 #include <memory>
@@ -25,5 +26,10 @@ bool Sha256FileHex(const std::string& path, std::string& out) {
         return false;
     }
     out = HexLower(digest);
+    return true;
+}
+
+bool Sha256Bytes(const std::string& data, uint8_t digest[32]) {
+    SHA256(reinterpret_cast<const unsigned char*>(data.data()), data.size(), digest);
     return true;
 }

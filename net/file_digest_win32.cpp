@@ -70,3 +70,9 @@ bool Sha256FileHex(const std::string& path, std::string& out) {
     out = HexLower(digest);
     return true;
 }
+
+bool Sha256Bytes(const std::string& data, uint8_t digest[32]) {
+    return BCryptHash(BCRYPT_SHA256_ALG_HANDLE, nullptr, 0,
+                      reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())),
+                      static_cast<ULONG>(data.size()), digest, 32) == 0;
+}

@@ -27,6 +27,22 @@ const char* ReasonText(InstallReason reason) {
     return "?";
 }
 
+const char* OfferStepText(OfferStep step) {
+    switch (step) {
+        case OfferStep::UpToDate:
+            return "aktualna";
+        case OfferStep::Install:
+            return "oferuje";
+        case OfferStep::NotYetHere:
+            return "jeszcze nie tutaj";
+        case OfferStep::Halted:
+            return "wstrzymane";
+        case OfferStep::NoNewerInChannel:
+            return "kanal bez nowszej";
+    }
+    return "?";
+}
+
 std::string YesNo(bool value) {
     return value ? "tak" : "nie";
 }
@@ -74,6 +90,22 @@ std::string TerminationText(int32_t ended) {
 
 std::string StagedUpdaterText(bool staged) {
     return "nowy_aktualizator" + LogField("VorlanePatcher.new.exe", YesNo(staged));
+}
+
+std::string OfferText(int32_t perMille,
+                      bool bucketKnown,
+                      int32_t bucket,
+                      const std::string& channel,
+                      bool critical,
+                      OfferStep step) {
+    return "wydanie" + LogField("udzial_promile", static_cast<uint64_t>(perMille < 0 ? 0 : perMille)) +
+           LogField("koszyk", bucketKnown ? std::to_string(bucket) : std::string("-")) +
+           LogField("kanal", channel) + LogField("krytyczne", YesNo(critical)) +
+           LogField("decyzja", OfferStepText(step));
+}
+
+std::string InstallRecordText(const std::string& name, const std::string& value, bool done) {
+    return "zapis" + LogField("plik", name) + LogField("wartosc", value) + LogField("udany", YesNo(done));
 }
 
 std::string SerialRecordText(int64_t serial, bool written) {

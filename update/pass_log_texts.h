@@ -6,6 +6,7 @@
 
 #include "sys/support_log.h"
 #include "update/install_decision.h"
+#include "update/release_offer.h"
 
 // What one file's transfer did. `resumedFrom` is the byte the transfer began at: 0 for a
 // whole file, more when the bytes before it were kept from an earlier transfer.
@@ -27,6 +28,16 @@ std::string WaitText(uint32_t elapsedMs, bool confirmed, bool autoMode);
 std::string BotSeenText(bool running);
 std::string TerminationText(int32_t ended);
 std::string StagedUpdaterText(bool staged);
+// The offer's decision with its share (per mille), the installation's bucket ("-" when none
+// was derived), the followed channel and the critical mark.
+std::string OfferText(int32_t perMille,
+                      bool bucketKnown,
+                      int32_t bucket,
+                      const std::string& channel,
+                      bool critical,
+                      OfferStep step);
+// A small record of the installation folder written (or removed), and whether that worked.
+std::string InstallRecordText(const std::string& name, const std::string& value, bool done);
 std::string SerialRecordText(int64_t serial, bool written);
 std::string PassEndText(int32_t phase, const std::string& status, const std::string& detail);
 std::string BotLaunchText(bool started, const std::string& detail);

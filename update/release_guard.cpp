@@ -1,5 +1,6 @@
 #include "update/release_guard.h"
 
+#include "manifest/channel_name.h"
 #include "manifest/manifest_parser.h"
 #include "manifest/utc_time.h"
 
@@ -45,6 +46,15 @@ bool JudgeManifestFreshness(const ReleaseManifest& manifest,
         when[10] = ' ';
         when.back() = ' ';
         error = "manifest wygasl (byl wazny do " + when + "UTC)";
+        return false;
+    }
+    return true;
+}
+
+bool JudgeManifestChannel(const ReleaseManifest& manifest, const std::string& channel, std::string& error) {
+    if (manifest.channel != channel) {
+        error = "manifest innego kanalu (" + ChannelShownName(manifest.channel) + " zamiast " +
+                ChannelShownName(channel) + ")";
         return false;
     }
     return true;

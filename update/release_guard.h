@@ -32,6 +32,11 @@ bool JudgeManifestFreshness(const ReleaseManifest& manifest,
                             int64_t now,
                             std::string& error);
 
+// Whether a verified manifest is the one of `channel` ("" for the default channel), the
+// channel the updater asked for: a server that serves one channel's manifest at another's
+// path must not move anyone to that channel. False with the Polish reason.
+bool JudgeManifestChannel(const ReleaseManifest& manifest, const std::string& channel, std::string& error);
+
 // The record as a pass counts it. This program never keeps a serial above the clock of the
 // moment it keeps it (see SerialToKeep), so a stored serial more than kClockAllowanceSeconds
 // ahead of `now` was kept by an older updater from a release signed on a fast clock, or the
@@ -54,10 +59,15 @@ bool SerialToKeep(const ReleaseManifest& manifest,
                   int64_t now,
                   int64_t& keep);
 
-// The judgement against InstallDir's record and the system clock; an accepted manifest
-// with a higher serial is recorded at once, before any file is compared or fetched. A
-// record that cannot be written is counted in memory for the rest of the run and written
-// again by RetryPendingSerialRecord.
-bool AcceptManifestFreshness(const ReleaseManifest& manifest, std::string& error);
-// Writes a record that AcceptManifestFreshness could not write; nothing when none waits.
+// The judgement against InstallDir's record `recordName` (the followed channel's, see
+// ChannelSerialRecordName) and the system clock. Nothing is written: the record is raised by
+// KeepManifestSerial once the pass knows the release is, or is about to be, installed.
+bool AcceptManifestFreshness(const ReleaseManifest& manifest,
+                             const std::string& recordName,
+                             std::string& error);
+// Raises the record to an accepted manifest's serial (before any file is fetched). A record
+// that cannot be written is counted in memory for the rest of the run and written again by
+// RetryPendingSerialRecord.
+void KeepManifestSerial(const ReleaseManifest& manifest, const std::string& recordName);
+// Writes a record that KeepManifestSerial could not write; nothing when none waits.
 void RetryPendingSerialRecord();

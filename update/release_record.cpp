@@ -1,5 +1,5 @@
-// The serial record of the installation folder: read before a manifest is used, raised as
-// soon as a manifest with a higher serial is accepted.
+// The serial records of the installation folder: read before a manifest is used, raised as
+// soon as the pass takes a release with a higher serial (before any of its files is fetched).
 #include <fstream>
 #include <iterator>
 
@@ -48,28 +48,38 @@ void KeepSerialRecord(const std::string& path, int64_t serial) {
     }
 }
 
-}  // namespace
-
-bool AcceptManifestFreshness(const ReleaseManifest& manifest, std::string& error) {
-    const std::string path = MakeInstallPath(kSerialRecordName);
-    const int64_t now = UnixTimeSeconds();
-    const SerialRecord stored = ReadSerialRecord(path);
+// The record as this pass counts it, with a pending serial of this run taken into account.
+SerialRecord CountRecord(const std::string& path, const SerialRecord& stored, int64_t now) {
     SerialRecord counted = CountedSerialRecord(stored, FileWriteTime(path), now);
     if (Pending.known && PendingPath == path && (!counted.known || Pending.serial > counted.serial)) {
         counted = Pending;
     }
-    if (!JudgeManifestFreshness(manifest, counted, now, error)) {
-        return false;
-    }
+    return counted;
+}
+
+}  // namespace
+
+bool AcceptManifestFreshness(const ReleaseManifest& manifest,
+                             const std::string& recordName,
+                             std::string& error) {
+    const std::string path = MakeInstallPath(recordName);
+    const int64_t now = UnixTimeSeconds();
+    return JudgeManifestFreshness(manifest, CountRecord(path, ReadSerialRecord(path), now), now, error);
+}
+
+void KeepManifestSerial(const ReleaseManifest& manifest, const std::string& recordName) {
+    const std::string path = MakeInstallPath(recordName);
+    const int64_t now = UnixTimeSeconds();
+    const SerialRecord stored = ReadSerialRecord(path);
     int64_t keep = 0;
-    if (SerialToKeep(manifest, stored, counted, now, keep)) {
+    if (SerialToKeep(manifest, stored, CountRecord(path, stored, now), now, keep)) {
         KeepSerialRecord(path, keep);
     }
-    return true;
 }
 
 void RetryPendingSerialRecord() {
-    if (Pending.known && PendingPath == MakeInstallPath(kSerialRecordName)) {
+    // Only for the folder of this run: a pending serial never lands in another folder.
+    if (Pending.known && PendingPath.compare(0, InstallDir.size(), InstallDir) == 0) {
         KeepSerialRecord(PendingPath, Pending.serial);
     }
 }

@@ -1,6 +1,7 @@
 // The first half of a pass: which files of the release differ from the installed ones.
 #include <vector>
 
+#include "manifest/channel_name.h"
 #include "manifest/manifest_fetch.h"
 #include "manifest/manifest_log_text.h"
 #include "net/file_digest.h"
@@ -11,9 +12,13 @@
 #include "sys/support_log.h"
 #include "update/host_choice.h"
 #include "update/install_decision.h"
+#include "update/install_records.h"
+#include "update/installation_id.h"
 #include "update/kept_partial.h"
 #include "update/pass_log_texts.h"
 #include "update/release_guard.h"
+#include "update/release_offer.h"
+#include "update/rollout_rule.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 
@@ -48,19 +53,23 @@ std::string HostName(size_t host) {
 }
 
 // Asks the update servers in order until one serves a manifest that passes every check
-// (signature, content, serial, expiry); each refusal is logged with its server. The
+// (signature, content, channel, serial, expiry); each refusal is logged with its server. The
 // accepted manifest remembers its server, which then serves the files. When all refuse,
 // `error` is the refusal that AfterManifestRefusal shows.
-bool FetchAcceptedManifest(ReleaseManifest& manifest, std::string& error) {
+bool FetchAcceptedManifest(const std::string& channel, ReleaseManifest& manifest, std::string& error) {
+    const std::u16string path = ChannelManifestPath(BuildManifestPath(), channel);
+    const std::string record = ChannelSerialRecordName(channel);
     std::vector<ManifestAttempt> attempts;
     std::vector<std::string> errors;
     for (size_t host = 0; host < ServerHostCount(); ++host) {
         ManifestReply reply;
         ManifestAttempt attempt;
-        attempt.verified = FetchReleaseManifest(host, manifest, reply, error);
+        attempt.verified = FetchReleaseManifest(host, path, manifest, reply, error);
         attempt.status = reply.status;
-        // An older or expired manifest is refused before any local file is read.
-        const bool accepted = attempt.verified && AcceptManifestFreshness(manifest, error);
+        // Another channel's, an older or an expired manifest is refused before any local file
+        // is read.
+        const bool accepted = attempt.verified && JudgeManifestChannel(manifest, channel, error) &&
+                              AcceptManifestFreshness(manifest, record, error);
         WriteLog(ManifestText(reply.status, reply.bytes, reply.elapsedMs, accepted,
                               accepted ? manifest.version : error, HostName(host)),
                  accepted ? LogKind::Routine : LogKind::Outcome);
@@ -77,6 +86,32 @@ bool FetchAcceptedManifest(ReleaseManifest& manifest, std::string& error) {
         }
     }
     return false;
+}
+
+// The offer's inputs as this installation has them. The identifier is read (or drawn, the
+// first time) only when the share decides, so an installation that never meets a staged
+// release keeps no identifier.
+OfferStep DecideOffer(const ReleaseManifest& manifest,
+                      const InstallList& list,
+                      const std::string& installedVersion) {
+    OfferInputs in;
+    in.filesDiffer = !list.files.empty();
+    in.autoMode = AutoMode.load();
+    in.rolloutPerMille = manifest.rolloutPerMille;
+    in.critical = manifest.critical;
+    in.followedChannel = manifest.channel;
+    in.installedFrom = ReadInstalledFrom();
+    in.offeredVersion = manifest.version;
+    in.installedVersion = installedVersion;
+    if (in.filesDiffer && !in.critical && in.rolloutPerMille > 0 && in.rolloutPerMille < 1000) {
+        std::string id;
+        in.bucketKnown = LoadOrDrawInstallationId(id) && RolloutBucket(id, manifest.version, in.bucket);
+    }
+    const OfferStep step = DecideReleaseOffer(in);
+    WriteLog(OfferText(in.rolloutPerMille, in.bucketKnown, in.bucket, ChannelShownName(in.followedChannel),
+                       in.critical, step),
+             step == OfferStep::Install || step == OfferStep::UpToDate ? LogKind::Routine : LogKind::Outcome);
+    return step;
 }
 
 }  // namespace
@@ -98,16 +133,26 @@ InstallList BuildInstallList(const ReleaseManifest& manifest) {
 
 bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& list) {
     SetPhaseAndStatus(Checking, kCheckingStatus);
-    WriteLog(PassStartText(ResetPassFields(), AutoMode.load(), InstallDir), LogKind::Outcome);
-    if (!FetchAcceptedManifest(manifest, error)) {
+    const std::string installedVersion = ResetPassFields();
+    WriteLog(PassStartText(installedVersion, AutoMode.load(), InstallDir), LogKind::Outcome);
+    // The accepted manifest is the followed channel's: its channel record says so.
+    if (!FetchAcceptedManifest(ReadFollowedChannel(), manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);
         return false;
     }
     list = BuildInstallList(manifest);
     DropStalePartial(list);
     PublishRelease(manifest, list);
-    if (list.files.empty()) {
-        SetPhaseAndStatus(UpToDate, "Masz najnowsza wersje");
+    const OfferStep step = DecideOffer(manifest, list, installedVersion);
+    if (KeepsSerialRecord(step)) {
+        KeepManifestSerial(manifest, ChannelSerialRecordName(manifest.channel));
+    }
+    if (step == OfferStep::UpToDate) {
+        KeepInstalledFrom(manifest.channel);
+    }
+    if (step != OfferStep::Install) {
+        // Not an error: the pass ends as an up-to-date one, and --auto starts the bot.
+        SetPhaseAndStatus(UpToDate, OfferStatusText(step, manifest.channel));
         return false;
     }
     SetPhaseAndStatus(UpdateAvailable, "Dostepna aktualizacja");

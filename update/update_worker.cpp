@@ -1,12 +1,18 @@
 #include "update/update_worker.h"
 
 #include "sys/support_log.h"
+#include "update/install_records.h"
 #include "update/pass_log_texts.h"
 #include "update/release_guard.h"
 #include "update/update_pass.h"
 #include "update/updater_state.h"
 
 namespace {
+
+int32_t PassPhase() {
+    std::lock_guard<std::mutex> lock(State.mutex);
+    return State.phase;
+}
 
 // The phase the pass ended in, copied under the lock and written after it.
 std::string PassEndLine() {
@@ -27,6 +33,11 @@ void UpdateWorker() {
     InstallList list;
     if (RunUpdateCheck(manifest, error, list)) {
         RunUpdateInstall(manifest, error, list);
+        // The installed files are now the followed channel's release (the manifest's channel
+        // record was checked against it).
+        if (PassPhase() == Updated) {
+            KeepInstalledFrom(manifest.channel);
+        }
     }
     RetryPendingSerialRecord();
     WriteLog(PassEndLine(), LogKind::Outcome);

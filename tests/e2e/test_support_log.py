@@ -61,6 +61,7 @@ class SupportLogTest(unittest.TestCase):
                 "plik nazwa=Vorlane.exe decyzja=\"instaluje (inna suma)\"",
                 "plik nazwa=\"data/new items.txt\" decyzja=\"instaluje (brak pliku)\"",
                 "plik nazwa=VorlanePatcher.exe decyzja=\"instaluje (inna suma)\"",
+                "wydanie udzial_promile=1000 koszyk=- kanal=stable krytyczne=nie decyzja=oferuje",
                 "bot dziala=nie",
                 "czekanie_koniec czas_ms=",
                 "pobieranie nazwa=Vorlane.exe status=200 bajty=%d " % os.path.getsize(wd.NEXT_BOT),
@@ -81,7 +82,7 @@ class SupportLogTest(unittest.TestCase):
             for step, start in zip(steps, expected):
                 self.assertTrue(step.startswith(start), "%r does not begin with %r" % (step, start))
             self.assertIn("wersja=2.6.0.1", steps[1])
-            self.assertIn("VorlanePatcher.new.exe udane=tak", steps[15])
+            self.assertIn("VorlanePatcher.new.exe udane=tak", steps[16])
 
             # A log the updater cannot open for writing: the next update installs all the same.
             # Wine run as root (as the tests are) writes through a read-only attribute, so the

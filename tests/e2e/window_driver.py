@@ -420,6 +420,15 @@ def run_isolated(script):
     return _rerun(["unshare", "-n", "--", sys.executable, script], env, 600)
 
 
+def channel_manifest(channel=None):
+    """The served path (without its leading "/") of a channel's manifest: the program's
+    manifest path D/F for the default channel, D/<channel>/F for another."""
+    folder, name = MANIFEST_PATH[1:].rpartition("/")[::2]
+    if not channel:
+        return MANIFEST_PATH[1:]
+    return "%s/%s/%s" % (folder, channel, name) if folder else "%s/%s" % (channel, name)
+
+
 class Release:
     """A release on the test server: its files under /download/<version>/ and its manifest,
     signed with the build's development key, at the program's manifest path."""
@@ -438,13 +447,15 @@ class Release:
         self.server.serve("download/%s/%s" % (self.version, name), content)
         return self
 
-    def publish(self, *rules, records=""):
-        """Signs and serves the manifest; `records` (lines with their LF) stand after the magic line."""
+    def publish(self, *rules, records="", at_channel=None):
+        """Signs and serves the manifest; `records` (lines with their LF) stand after the magic line.
+        With `at_channel` it is served at that channel's manifest path (D/<channel>/F) instead;
+        the channel record, if any, is part of `records`."""
         text = "VLR1\n%sversion=%s\ndate=2026-12-09\nnotes=%s\n" % (records, self.version, self.notes)
         text += "".join("file=%s|%d|%s|0\n" % entry for entry in self.files)
         key = os.path.join(os.environ.get("VORLANE_DEV_KEY_DIR", os.path.join(SOURCE, "build", "devkey")),
                            "private.pem")
-        self.server.serve(self.MANIFEST, vlsign.signed_manifest(text, key))
+        self.server.serve(channel_manifest(at_channel), vlsign.signed_manifest(text, key))
         self.server.set_rules(*rules)
         return self
 

@@ -221,6 +221,23 @@ TEST(StartUp, AutoSwitchIsAPlainSubstring) {
     EXPECT_FALSE(HasAutoSwitch("--aut"));
     EXPECT_FALSE(HasAutoSwitch(""));
     EXPECT_FALSE(HasAutoSwitch(nullptr));
+
+    // "--channel NAME" is a word of its own, its name the next word.
+    std::string name = "untouched";
+    EXPECT_TRUE(ReadChannelSwitch("--auto --channel beta", name));
+    EXPECT_EQ(name, "beta");
+    EXPECT_TRUE(ReadChannelSwitch("--channel\tstable --auto", name));
+    EXPECT_EQ(name, "stable");
+    EXPECT_TRUE(ReadChannelSwitch("--channel", name));
+    EXPECT_EQ(name, "");
+    name = "untouched";
+    EXPECT_FALSE(ReadChannelSwitch("--channels beta", name));
+    EXPECT_FALSE(ReadChannelSwitch("x--channel beta", name));
+    EXPECT_FALSE(ReadChannelSwitch("--auto", name));
+    EXPECT_FALSE(ReadChannelSwitch(nullptr, name));
+    EXPECT_EQ(name, "untouched");
+    EXPECT_TRUE(ReadChannelSwitch("--channelx --channel rc-1", name));
+    EXPECT_EQ(name, "rc-1");
 }
 
 TEST(StartUp, InstallDirIsTheFolderWithItsSeparator) {

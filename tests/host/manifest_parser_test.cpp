@@ -65,8 +65,9 @@ TEST(ManifestParser, KeysAreExactAndUnknownLinesAreSkipped) {
     EXPECT_EQ(r.manifest.files[0].name, "a");
 }
 
-// The records that guard against old and expired manifests: read when well formed, and a
-// malformed one refuses the manifest rather than being skipped (which would drop the guard).
+// The records that guard against old and expired manifests, and those that stage a release
+// (share, critical mark, channel): read when well formed, and a malformed one refuses the
+// manifest rather than being skipped (which would drop the guard).
 TEST(ManifestParser, SerialAndExpiryRecords) {
     const std::string files = "version=1\nfile=a|1|d|0\n";
     ParseResult plain = Parse("VLR1\n" + files);
@@ -94,6 +95,37 @@ TEST(ManifestParser, SerialAndExpiryRecords) {
     }
     // Keys are exact here too: these are unknown records, skipped as before.
     EXPECT_FALSE(Parse("VLR1\nSerial=x\nserial =1\n" + files).manifest.hasSerial);
+
+    // Rollout share, critical mark and channel: absent means everyone, not critical, default.
+    EXPECT_FALSE(plain.manifest.hasRollout);
+    EXPECT_EQ(plain.manifest.rolloutPerMille, 1000);
+    EXPECT_FALSE(plain.manifest.critical);
+    EXPECT_EQ(plain.manifest.channel, "");
+    ParseResult staged = Parse("VLR1\nrollout=0050\ncritical=1\nchannel=beta-2\n" + files);
+    ASSERT_TRUE(staged.ok) << staged.error;
+    EXPECT_TRUE(staged.manifest.hasRollout);
+    EXPECT_EQ(staged.manifest.rolloutPerMille, 50);
+    EXPECT_TRUE(staged.manifest.critical);
+    EXPECT_EQ(staged.manifest.channel, "beta-2");
+    EXPECT_EQ(Parse("VLR1\nrollout=0\n" + files).manifest.rolloutPerMille, 0);
+    EXPECT_EQ(Parse("VLR1\nrollout=1000\n" + files).manifest.rolloutPerMille, 1000);
+    for (const char* share : {"", "1001", "9999", "00500", "-1", "+5", " 5", "5 ", "5\r", "50%", "2.5"}) {
+        EXPECT_EQ(Parse(std::string("VLR1\nrollout=") + share + "\n" + files).error,
+                  "nieprawidlowy udzial wydania w manifescie")
+            << share;
+    }
+    for (const char* mark : {"", "0", "01", "1 ", "true", "1\r"}) {
+        EXPECT_EQ(Parse(std::string("VLR1\ncritical=") + mark + "\n" + files).error,
+                  "nieprawidlowy znacznik krytycznego wydania w manifescie")
+            << mark;
+    }
+    EXPECT_TRUE(Parse("VLR1\nchannel=abcdefghijklmnop\n" + files).ok);
+    for (const char* channel : {"", "stable", "download", "Beta", "1beta", "-beta", "beta ", "beta\r",
+                                "be_ta", "be/ta", "abcdefghijklmnopq", ".."}) {
+        EXPECT_EQ(Parse(std::string("VLR1\nchannel=") + channel + "\n" + files).error,
+                  "nieprawidlowy kanal w manifescie")
+            << channel;
+    }
 }
 
 // Calendar arithmetic both ways, leap days and the turn of centuries included.

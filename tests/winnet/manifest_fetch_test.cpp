@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "manifest/manifest_fetch.h"
+#include "net/server_address.h"
 #include "test_server.h"
 
 namespace {
@@ -34,7 +35,7 @@ Result FetchManifest() {
     Result r;
     r.manifest.version = "stale";
     ManifestReply reply;
-    r.ok = FetchReleaseManifest(0, r.manifest, reply, r.error);
+    r.ok = FetchReleaseManifest(0, BuildManifestPath(), r.manifest, reply, r.error);
     return r;
 }
 
