@@ -1,6 +1,8 @@
 #include "manifest/channel_name.h"
 
 const char kDefaultChannelName[] = "stable";
+const char kChannelFileName[] = "VorlanePatcher.channel";
+const char kFromFileName[] = "VorlanePatcher.from";
 
 namespace {
 const size_t kChannelNameMax = 16;

@@ -6,6 +6,10 @@
 #include <string>
 
 extern const char kDefaultChannelName[];  // "stable"
+// The installation's records of channels beside the program: the channel it follows, and the
+// channel its installed files came from.
+extern const char kChannelFileName[];  // "VorlanePatcher.channel"
+extern const char kFromFileName[];     // "VorlanePatcher.from"
 
 // 1 to 16 bytes of [a-z0-9-], the first a letter; never "stable" (the default channel has no
 // name of its own in a manifest) and never "download" (the folder of the release files).

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <map>
 
+#include "manifest/channel_name.h"
 #include "sys/support_log.h"
+#include "update/installation_id.h"
 #include "update/kept_partial.h"
 #include "update/release_guard.h"
 
@@ -125,6 +127,17 @@ bool CheckReleaseName(const std::string& name, std::string& reason) {
     const std::string record = FoldAscii(kSerialRecordName);
     if (folded == record || folded.rfind(record + ".", 0) == 0) {
         reason = "is where the updater records the serial of the manifest it accepted";
+        return false;
+    }
+    // The installation's own choices and draw: its followed channel, the channel its files
+    // came from, its random identifier and each channel's serial record. A release file there
+    // would move every installation to one channel, one rollout bucket or one serial.
+    const std::string prefix = FoldAscii("VorlanePatcher.");
+    const bool channelSerial = folded.rfind(prefix, 0) == 0 && folded.size() > prefix.size() + 7 &&
+                               folded.compare(folded.size() - 7, 7, ".serial") == 0;
+    if (folded == FoldAscii(kChannelFileName) || folded == FoldAscii(kFromFileName) ||
+        folded == FoldAscii(kInstallationIdName) || channelSerial) {
+        reason = "is where the updater keeps a record of the installation's own (channel, identifier or serial)";
         return false;
     }
     // An interrupted download's record of the bytes it kept: release content there would be

@@ -12,9 +12,6 @@
 #include "update/installation_id.h"
 #include "update/pass_log_texts.h"
 
-const char kChannelFileName[] = "VorlanePatcher.channel";
-const char kFromFileName[] = "VorlanePatcher.from";
-
 namespace {
 
 // Anything longer is no record this program or the bot wrote.

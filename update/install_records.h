@@ -4,8 +4,7 @@
 
 #include <string>
 
-extern const char kChannelFileName[];  // "VorlanePatcher.channel"
-extern const char kFromFileName[];     // "VorlanePatcher.from"
+#include "manifest/channel_name.h"
 
 // The channel InstallDir follows ("" for the default). An absent or unreadable file is the
 // default channel; so is a malformed one, which is logged.

@@ -69,6 +69,10 @@ TEST(ReleaseNames, RefusesWhatTheUpdaterDropsOrMangles) {
         {"VorlanePatcher.log", "updater's own log"},
         {"vorlanepatcher.OLD.log", "updater's own log"},
         {"VorlanePatcher.Partial", "interrupted download"},
+        {"VorlanePatcher.id", "installation's own"},
+        {"vorlanepatcher.CHANNEL", "installation's own"},
+        {"VorlanePatcher.from", "installation's own"},
+        {"VorlanePatcher.beta.serial", "installation's own"},
     };
     for (const auto& [name, part] : cases) {
         const std::string reason = Reason(name);
