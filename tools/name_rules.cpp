@@ -137,7 +137,8 @@ bool CheckReleaseName(const std::string& name, std::string& reason) {
                                folded.compare(folded.size() - 7, 7, ".serial") == 0;
     if (folded == FoldAscii(kChannelFileName) || folded == FoldAscii(kFromFileName) ||
         folded == FoldAscii(kInstallationIdName) || channelSerial) {
-        reason = "is where the updater keeps a record of the installation's own (channel, identifier or serial)";
+        reason =
+            "is where the updater keeps a record of the installation's own (channel, identifier or serial)";
         return false;
     }
     // An interrupted download's record of the bytes it kept: release content there would be
