@@ -1,5 +1,8 @@
 #include "tools/rollout_records.h"
 
+#include "manifest/channel_name.h"
+#include "manifest/manifest_parser.h"
+
 namespace {
 
 const char kPerMilleSign[] = "\xE2\x80\xB0";  // "‰" in UTF-8
@@ -89,7 +92,9 @@ std::string ChannelText(const std::string& channel) {
 }
 
 std::string RolloutValueProblem(const std::string& key, const std::string& value) {
-    if (key == "rollout" && (!IsDigits(value, 4) || std::stoi(value) > kFullShare)) {
+    // The updater's own rules for the values, so that what the tool lets through the updater takes.
+    int32_t perMille = 0;
+    if (key == "rollout" && !ParseRolloutText(value, perMille)) {
         return "the rollout share is not 0 to 1000 per mille in digits";
     }
     if (key == "critical" && value != "1") {
@@ -102,6 +107,9 @@ std::string RolloutValueProblem(const std::string& key, const std::string& value
         }
         if (value == kDefaultChannel) {
             return "the default channel has no channel record";
+        }
+        if (!IsChannelName(value)) {
+            return "not a channel name the updater takes";
         }
     }
     return "";
