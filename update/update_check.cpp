@@ -39,14 +39,6 @@ void PublishRelease(const ReleaseManifest& manifest, const InstallList& list) {
     State.fileCount = static_cast<int32_t>(list.files.size());
 }
 
-std::string HostName(size_t host) {
-    std::string name;
-    for (const char16_t unit : BuildServerHost(host)) {
-        name.push_back(static_cast<char>(unit));
-    }
-    return name;
-}
-
 // Asks the update servers in order until one serves a manifest that passes every check
 // (signature, content, serial, expiry); each refusal is logged with its server. The
 // accepted manifest remembers its server, which then serves the files. When all refuse,
@@ -62,7 +54,7 @@ bool FetchAcceptedManifest(ReleaseManifest& manifest, std::string& error) {
         // An older or expired manifest is refused before any local file is read.
         const bool accepted = attempt.verified && AcceptManifestFreshness(manifest, error);
         WriteLog(ManifestText(reply.status, reply.bytes, reply.elapsedMs, accepted,
-                              accepted ? manifest.version : error, HostName(host)),
+                              accepted ? manifest.version : error, ServerHostText(host)),
                  accepted ? LogKind::Routine : LogKind::Outcome);
         if (accepted) {
             manifest.host = host;
@@ -102,6 +94,9 @@ bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& 
     if (!FetchAcceptedManifest(manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);
         return false;
+    }
+    for (const std::string& value : manifest.skippedMirrors) {
+        WriteLog(MirrorSkippedText(value), LogKind::Outcome);
     }
     list = BuildInstallList(manifest);
     DropStalePartial(list);
