@@ -27,7 +27,8 @@ extern const char kKeygenHelp[] =
 extern const char kSignHelp[] =
     "Usage: vorlane-release sign --key FILE|- [--release-dir DIR] [--next-key PUBLIC_FILE]\n"
     "                            [--serial N | --serial-above N]\n"
-    "                            [--expires 30d|YYYY-MM-DD|YYYY-MM-DDTHH:MM:SSZ] MANIFEST\n"
+    "                            [--expires 30d|YYYY-MM-DD|YYYY-MM-DDTHH:MM:SSZ]\n"
+    "                            [--mirror https://HOST[:PORT][/PATH]]... MANIFEST\n"
     "\n"
     "Signs MANIFEST in place: writes the serial (and the expiry) after the first line, then\n"
     "appends \"sig=\" and the 128 hex digits of the ECDSA P-256 signature (r then s) over the\n"
@@ -42,6 +43,13 @@ extern const char kSignHelp[] =
     "--expires WHEN      installations refuse the manifest a day after WHEN (days from now, or\n"
     "                    a UTC date or time), so a server cannot hold them on it for ever: a\n"
     "                    newly signed manifest must be published before then. No expiry without it.\n"
+    "--mirror URL        another place that serves the release files under URL/download/<version>/\n"
+    "                    (repeatable, up to 8, asked in the order given after the server that\n"
+    "                    served the manifest). Each file is checked by size and SHA-256 wherever\n"
+    "                    it comes from, so a mirror needs no trust: an updater goes on to the next\n"
+    "                    place when one is down, answers an error, is too slow or serves other\n"
+    "                    bytes. HTTPS only; HOST a DNS name of lowercase letters, digits, \"-\" and \".\";\n"
+    "                    PATH of letters, digits and \"-._~/\"; no user name, query or fragment.\n"
     "--key FILE          the private key in PEM form; \"-\" reads it from standard input.\n"
     "--release-dir DIR   the release folder; needed when the manifest lists VorlanePatcher.exe:\n"
     "                    the updater it ships must trust the key that signs, or installations\n"
@@ -110,7 +118,8 @@ int RunSign(const Args& argv, CommandIo& io) {
     std::string serialOption;
     std::string serialAboveOption;
     std::string expiresOption;
-    if (!ParseArgs(argv, {"key", "release-dir", "next-key", "serial", "serial-above", "expires"}, args, error)) {
+    if (!ParseArgs(argv, {"key", "release-dir", "next-key", "serial", "serial-above", "expires", "mirror"}, args,
+                   error)) {
         return UsageError(io, cmd, error);
     }
     if (args.help) {
@@ -135,6 +144,15 @@ int RunSign(const Args& argv, CommandIo& io) {
         (!expiresOption.empty() && !ParseExpiresOption(expiresOption, now, expires, error))) {
         return Fail(io, cmd, error + " (nothing was written)");
     }
+    const std::vector<std::string>& mirrorOptions = args.values["mirror"];
+    std::vector<std::string> mirrors;
+    std::vector<std::string> mirrorProblems;
+    for (const std::string& url : mirrorOptions) {
+        CheckMirrorRecord(url, "--mirror " + url, mirrors, mirrorProblems);
+    }
+    if (!mirrorProblems.empty()) {
+        return Fail(io, cmd, mirrorProblems.front() + " (nothing was written)");
+    }
     const std::string& path = args.positionals[0];
     std::string unsignedText;
     if (!ReadWholeFile(path, unsignedText, error)) {
@@ -147,7 +165,7 @@ int RunSign(const Args& argv, CommandIo& io) {
         problems.push_back(
             "holds a serial or expires record already; sign writes them (--serial, --expires)");
     }
-    const std::string text = WithFreshnessRecords(unsignedText, serial, expires);
+    const std::string text = WithFreshnessRecords(WithMirrorRecords(unsignedText, mirrors), serial, expires);
     if (problems.empty()) {
         problems = FindManifestProblems(text);  // the size limit, with the records
     }
@@ -201,6 +219,9 @@ int RunSign(const Args& argv, CommandIo& io) {
     io.out << "Signed " << path << " (version " << parsed.version << ", " << parsed.files.size()
            << " files) with the key x=" << pub.x << "\n"
            << FreshnessLines(parsed, now);
+    for (const MirrorBase& mirror : parsed.mirrors) {
+        io.out << "mirror: " << mirror.url << "\n";
+    }
     if (!SerialAheadText(parsed.serial, now).empty()) {
         io.out << "note: until this machine's clock passes serial " << parsed.serial
                << ", every later release needs --serial-above too\n";
