@@ -3,7 +3,7 @@
 - A release signed on a clock a year fast installs, and so does the next one, signed with a
   true clock: the program keeps its own clock's time, not the fast serial.
 
-- The updater of the last commit before these records existed (built here from that commit
+- The updater of the last commit before these records (and mirror records) existed (built here from that commit
   with `git archive` and this build's key and server address) updates from a manifest that
   carries them exactly as from one without: its parser skips records it does not know.
   Skipped, with the reason, when the clone lacks that commit (a shallow clone, an export).
@@ -18,7 +18,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import window_driver as wd  # noqa: E402
 
 OLDER_COMMIT = "dbbf5ea"
-RECORDS = "serial=1800000000\nexpires=2099-01-01T00:00:00Z\n"
+# The records that updater does not know; a mirror it skips, since it fetches from its host alone.
+RECORDS = "serial=1800000000\nexpires=2099-01-01T00:00:00Z\nmirror=https://mirror.vorlane.test:8443/rel\n"
 
 
 def build_older_updater():
