@@ -111,7 +111,8 @@ bool InstallOne(const ReleaseManifest& manifest,
     for (;;) {
         const SourceStep step = NextFileSource(faults, names, kept.bytes > 0 ? kept.source : std::string());
         if (!step.tryNext) {
-            FailUpdate(errors[step.shown]);
+            error = errors[step.shown];
+            FailUpdate(error);
             return false;
         }
         const FilePlace& place = places[step.source];
