@@ -22,8 +22,10 @@ bool FetchReleaseManifest(size_t host,
     // Even a manifest of the largest size read has to arrive within its bound.
     FetchHeaders bound;
     bound.boundBytes = kManifestBodyLimit;
+    FetchServer server;
+    server.host = host;
     const uint32_t started = TickCountMs();
-    reply.status = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &bound, host);
+    reply.status = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &bound, server);
     reply.bytes = body.size();
     reply.elapsedMs = TickCountMs() - started;
     return AcceptManifestResponse(reply.status, body, manifest, error);

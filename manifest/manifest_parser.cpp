@@ -1,5 +1,6 @@
 #include "manifest/manifest_parser.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -150,6 +151,18 @@ bool ParseManifestText(const std::string& signedText, ReleaseManifest& manifest,
             ManifestFile entry;
             if (ParseFileRecord(value, entry)) {
                 manifest.files.push_back(std::move(entry));
+            }
+        } else if (key == "mirror") {
+            // A mirror only adds a place to fetch from, and every file is checked by its size
+            // and digest wherever it comes from: a mirror record that cannot be used is skipped.
+            MirrorBase mirror;
+            const bool usable = ParseMirrorUrl(value, mirror) && manifest.mirrors.size() < kMirrorsMost &&
+                                std::none_of(manifest.mirrors.begin(), manifest.mirrors.end(),
+                                             [&](const MirrorBase& m) { return m.url == mirror.url; });
+            if (usable) {
+                manifest.mirrors.push_back(mirror);
+            } else {
+                manifest.skippedMirrors.push_back(value);
             }
         } else if (key == "serial") {
             // A record that guards against old manifests is never skipped when malformed:

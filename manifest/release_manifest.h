@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "manifest/mirror_url.h"
+
 struct ManifestFile {
     std::string name;    // relative path with "/" between folders, as the manifest writes it
     int64_t size = 0;    // declared size, used for progress only
@@ -34,6 +36,11 @@ struct ReleaseManifest {
     bool critical = false;
     // The channel the manifest was signed for; empty for the default channel.
     std::string channel;
+    // Other places the release files are found, asked in this order after the server that
+    // served the manifest. A malformed record, one naming a mirror twice, or one past the
+    // kMirrorsMost-th is not a mirror; its value is kept in `skippedMirrors` for the log.
+    std::vector<MirrorBase> mirrors;
+    std::vector<std::string> skippedMirrors;
     // Not a record of the text: which configured update server (its index) served this
     // manifest. The release's files are fetched from that server.
     size_t host = 0;

@@ -31,6 +31,7 @@ bool PrepareFile(const AnswerPlan& plan, OutputFile& out, const std::string& tem
 }
 
 Transfer FetchOnce(const ReleaseManifest& manifest,
+                   const DownloadSource& source,
                    const ManifestFile& file,
                    const DownloadAsk& ask,
                    OutputFile& out,
@@ -73,8 +74,8 @@ Transfer FetchOnce(const ReleaseManifest& manifest,
         }
         return true;
     };
-    const std::u16string path = WidenAscii(MakeDownloadPath(manifest.version, file.name));
-    t.end.answered = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &t.headers, manifest.host) != 0;
+    const std::u16string path = WidenAscii(source.basePath + MakeDownloadPath(manifest.version, file.name));
+    t.end.answered = HttpsFetch(path, std::string(), sink, error, kReceiveTimeoutMs, &t.headers, source.server) != 0;
     planOnce();
     return t;
 }
@@ -87,7 +88,11 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
                          const DownloadProgress& progress,
                          PartialDownload& partial,
                          std::string& error,
-                         DownloadReport* report) {
+                         DownloadReport* report,
+                         const DownloadSource* source) {
+    DownloadSource own;
+    own.server.host = manifest.host;
+    const DownloadSource& from = source ? *source : own;
     DownloadAsk ask;
     ask.size = file.size > 0 ? static_cast<uint64_t>(file.size) : 0;
     ask.keptBytes = partial.bytes;
@@ -98,13 +103,16 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
     if (!out.OpenAppend(tempPath)) {
         error = "nie moge zapisac " + tempPath;
         partial = PartialDownload();
+        if (report) {
+            report->cause = DownloadCause::WriteFailed;
+        }
         return false;
     }
-    Transfer t = FetchOnce(manifest, file, ask, out, tempPath, progress, error);
+    Transfer t = FetchOnce(manifest, from, file, ask, out, tempPath, progress, error);
     if (t.plan.body == AnswerBody::AskWhole) {
         ask.keptBytes = 0;
         ask.validator.clear();
-        t = FetchOnce(manifest, file, ask, out, tempPath, progress, error);
+        t = FetchOnce(manifest, from, file, ask, out, tempPath, progress, error);
     }
     // A failed close is a failed write: the file's last bytes may not be in it.
     t.end.written = out.Close() && t.end.written;
@@ -113,6 +121,7 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
         report->status = t.headers.status;
         report->resumedFrom = t.plan.body == AnswerBody::Rest ? t.plan.writeFrom : 0;
         report->bytes = t.end.bodyBytes;
+        report->cause = verdict.cause;
     }
     switch (verdict.outcome) {
         case DownloadOutcome::Complete:

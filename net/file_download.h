@@ -5,25 +5,39 @@
 #include <string>
 
 #include "manifest/release_manifest.h"
+#include "net/download_answer.h"
 #include "net/download_progress.h"
+#include "net/https_client.h"
 
 // What one download did, for the support log: the server's status (0: no answer), the bytes
-// this transfer wrote, and the byte it continued from (0: the file from its start).
+// this transfer wrote, the byte it continued from (0: the file from its start), and why it
+// failed (None when it did not).
 struct DownloadReport {
     uint32_t status = 0;
     uint64_t bytes = 0;
     uint64_t resumedFrom = 0;
+    DownloadCause cause = DownloadCause::None;
+};
+
+// Where a release file is asked for: a server, and the path there under which
+// download/<version>/<name> lies ("" on the update servers, a mirror's base path).
+struct DownloadSource {
+    FetchServer server;
+    std::string basePath;
 };
 
 // Bytes of a file that an earlier attempt left in the temporary file, and the server's
 // validator for them (ResumeValidator, net/resume_rules.h). Empty: nothing to continue.
+// `source` names the place they came from; the download empties it with the rest and
+// otherwise leaves it to the caller, which knows the place it asked.
 struct PartialDownload {
     uint64_t bytes = 0;
     std::string validator;
+    std::string source;
 };
 
-// Requests /download/<version>/<PercentEncode(name)> from the update server that served
-// the manifest (manifest.host) and streams the body into
+// Requests <base path>/download/<version>/<PercentEncode(name)> from `source`, or without it
+// from the update server that served the manifest (manifest.host), and streams the body into
 // `tempPath`. True when the whole file arrived (status 200, or 206 continuing `partial`)
 // and every byte was written. A body longer than the manifest's size is stopped at once;
 // the body of any other answer is neither read nor written; a transfer that takes longer
@@ -42,7 +56,8 @@ bool DownloadReleaseFile(const ReleaseManifest& manifest,
                          const DownloadProgress& progress,
                          PartialDownload& partial,
                          std::string& error,
-                         DownloadReport* report = nullptr);
+                         DownloadReport* report = nullptr,
+                         const DownloadSource* source = nullptr);
 // The same without a partial to continue from; nothing is kept on failure.
 bool DownloadReleaseFile(const ReleaseManifest& manifest,
                          const ManifestFile& file,

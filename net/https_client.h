@@ -1,5 +1,6 @@
-// The one HTTPS GET of the program: one of the configured update hosts on port 443, the body streamed
-// block by block to a sink that may stop the transfer.
+// The one HTTPS GET of the program: one of the configured update hosts on port 443, or a mirror
+// that a signed manifest names, the body streamed block by block to a sink that may stop the
+// transfer.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,15 @@ struct FetchHeaders {
     std::string lastModified;
 };
 
+// The server a request goes to: configured update server `host` (its index, BuildServerHost in
+// net/server_address.h) on port 443, or, when `name` is set, that host name on `port` (a
+// mirror of the signed manifest).
+struct FetchServer {
+    size_t host = 0;
+    std::string name;
+    uint16_t port = 443;
+};
+
 // The text of a transfer ended because its progress stayed below TransferPace's floor, or
 // because it took longer than its bound.
 extern const char kErrTooSlow[];  // "przerwane pobieranie (serwer wysyla dane zbyt wolno)"
@@ -34,11 +44,10 @@ extern const char kErrTooSlow[];  // "przerwane pobieranie (serwer wysyla dane z
 // keep TransferPace (net/transfer_pace.h), within the bound that `headers` may set; the
 // sink still receives blocks of up to 64 KiB.
 // A sink that stops the transfer leaves the status as read and `error` untouched.
-// `host` is the index of the update server asked (BuildServerHost, net/server_address.h).
 uint32_t HttpsFetch(const std::u16string& path,
                     const std::string& body,
                     const ChunkSink& sink,
                     std::string& error,
                     int32_t receiveTimeoutMs,
                     FetchHeaders* headers = nullptr,
-                    size_t host = 0);
+                    const FetchServer& server = FetchServer());

@@ -4,7 +4,8 @@
 
 namespace {
 
-const char kRecordHeader[] = "VLPART1";
+// The second form adds the place the bytes came from; a record of the first form is none.
+const char kRecordHeader[] = "VLPART2";
 
 // A decimal number that fills the whole text (no sign, no blanks, no overflow).
 bool ParseDecimal(const std::string& text, uint64_t& value) {
@@ -56,7 +57,7 @@ bool RangeContinues(const std::string& contentRange, uint64_t offset, uint64_t s
 std::string FormatPartialRecord(const PartialRecord& record) {
     return std::string(kRecordHeader) + "\nname=" + record.name + "\nsize=" + std::to_string(record.size) +
            "\nsha256=" + record.sha256 + "\nbytes=" + std::to_string(record.bytes) +
-           "\nvalidator=" + record.validator + "\n";
+           "\nvalidator=" + record.validator + "\nsource=" + record.source + "\n";
 }
 
 bool ParsePartialRecord(const std::string& text, PartialRecord& record) {
@@ -70,7 +71,8 @@ bool ParsePartialRecord(const std::string& text, PartialRecord& record) {
     uint64_t sizeValue = 0;
     if (!NextField(text, at, "name", parsed.name) || !NextField(text, at, "size", size) ||
         !NextField(text, at, "sha256", parsed.sha256) || !NextField(text, at, "bytes", bytes) ||
-        !NextField(text, at, "validator", parsed.validator) || at != text.size() ||
+        !NextField(text, at, "validator", parsed.validator) || !NextField(text, at, "source", parsed.source) ||
+        at != text.size() || parsed.source.empty() ||
         !ParseDecimal(size, sizeValue) || sizeValue > static_cast<uint64_t>(INT64_MAX) ||
         !ParseDecimal(bytes, parsed.bytes) || parsed.name.empty() || parsed.validator.empty()) {
         return false;
@@ -89,7 +91,7 @@ std::string FormatPartialRecords(const std::vector<PartialRecord>& records) {
 }
 
 bool ParsePartialRecords(const std::string& text, std::vector<PartialRecord>& records) {
-    const size_t kLinesPerRecord = 6;
+    const size_t kLinesPerRecord = 7;
     std::vector<PartialRecord> parsed;
     for (size_t at = 0; at < text.size();) {
         size_t end = at;

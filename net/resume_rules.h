@@ -15,14 +15,16 @@ std::string ResumeValidator(const std::string& etag, const std::string& lastModi
 bool RangeContinues(const std::string& contentRange, uint64_t offset, uint64_t size);
 
 // The partial download a failed pass keeps for the next one: which entry it belongs to
-// (name, size and digest as the manifest gave them), how many bytes were kept, and the
-// server's validator for them.
+// (name, size and digest as the manifest gave them), how many bytes were kept, the server's
+// validator for them, and which place (update server or mirror) they and the validator came
+// from: only that place may continue them.
 struct PartialRecord {
     std::string name;
     int64_t size = 0;
     std::string sha256;
     uint64_t bytes = 0;
     std::string validator;
+    std::string source;
 };
 
 std::string FormatPartialRecord(const PartialRecord& record);

@@ -42,6 +42,14 @@ std::u16string BuildServerHost(size_t index) {
     return hosts.substr(start, hosts.find(u',', start) - start);
 }
 
+std::string ServerHostText(size_t index) {
+    std::string name;
+    for (const char16_t unit : BuildServerHost(index)) {
+        name.push_back(static_cast<char>(unit));
+    }
+    return name;
+}
+
 std::u16string BuildManifestPath() {
     using namespace server_address;
     // Fifteen units in a zeroed buffer of sixteen; the path ends at the first zero unit.

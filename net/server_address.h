@@ -11,6 +11,8 @@ size_t ServerHostCount();
 // The host name of update server `index` (0: the first asked), as configured with
 // VORLANE_UPDATE_HOST. Empty past the last.
 std::u16string BuildServerHost(size_t index = 0);
+// The same as 8-bit text, for the support log and the names of the places files come from.
+std::string ServerHostText(size_t index = 0);
 // The path of the signed release manifest on that server (VORLANE_MANIFEST_PATH, at most
 // 15 units).
 std::u16string BuildManifestPath();

@@ -29,7 +29,8 @@ extern const char kSignHelp[] =
     "Usage: vorlane-release sign --key FILE|- [--release-dir DIR] [--next-key PUBLIC_FILE]\n"
     "                            [--serial N | --serial-above N]\n"
     "                            [--expires 30d|YYYY-MM-DD|YYYY-MM-DDTHH:MM:SSZ]\n"
-    "                            [--rollout P] [--critical] [--channel C] MANIFEST\n"
+    "                            [--rollout P] [--critical] [--channel C]\n"
+    "                            [--mirror https://HOST[:PORT][/PATH]]... MANIFEST\n"
     "\n"
     "Signs MANIFEST in place: writes the serial (and the expiry) after the first line, then\n"
     "appends \"sig=\" and the 128 hex digits of the ECDSA P-256 signature (r then s) over the\n"
@@ -55,6 +56,13 @@ extern const char kSignHelp[] =
     "--channel C         the channel the manifest is for (a-z, 0-9, \"-\", up to 16, first a\n"
     "                    letter; \"stable\", the default, writes no record). Installations on\n"
     "                    another channel refuse it; stage and publish --channel C put it in place.\n"
+    "--mirror URL        another place that serves the release files under URL/download/<version>/\n"
+    "                    (repeatable, up to 8, asked in the order given after the server that\n"
+    "                    served the manifest). Each file is checked by size and SHA-256 wherever\n"
+    "                    it comes from, so a mirror needs no trust: an updater goes on to the next\n"
+    "                    place when one is down, answers an error, is too slow or serves other\n"
+    "                    bytes. HTTPS only; HOST a DNS name of lowercase letters, digits, \"-\" and \".\";\n"
+    "                    PATH of letters, digits and \"-._~/\"; no user name, query or fragment.\n"
     "--key FILE          the private key in PEM form; \"-\" reads it from standard input.\n"
     "--release-dir DIR   the release folder; needed when the manifest lists VorlanePatcher.exe:\n"
     "                    the updater it ships must trust the key that signs, or installations\n"
@@ -125,10 +133,10 @@ int RunSign(const Args& argv, CommandIo& io) {
     std::string expiresOption;
     std::string rolloutOption;
     std::string channelOption;
-    if (!ParseArgs(
-            argv,
-            {"key", "release-dir", "next-key", "serial", "serial-above", "expires", "rollout", "channel"},
-            {"critical"}, args, error)) {
+    if (!ParseArgs(argv,
+                   {"key", "release-dir", "next-key", "serial", "serial-above", "expires", "rollout",
+                    "channel", "mirror"},
+                   {"critical"}, args, error)) {
         return UsageError(io, cmd, error);
     }
     if (args.help) {
@@ -162,6 +170,15 @@ int RunSign(const Args& argv, CommandIo& io) {
     if (marks.hasRollout && !ParseShareOption(rolloutOption, marks.rollout, error)) {
         return Fail(io, cmd, "--rollout " + error + " (nothing was written)");
     }
+    const std::vector<std::string>& mirrorOptions = args.values["mirror"];
+    std::vector<std::string> mirrors;
+    std::vector<std::string> mirrorProblems;
+    for (const std::string& url : mirrorOptions) {
+        CheckMirrorRecord(url, "--mirror " + url, mirrors, mirrorProblems);
+    }
+    if (!mirrorProblems.empty()) {
+        return Fail(io, cmd, mirrorProblems.front() + " (nothing was written)");
+    }
     const std::string& path = args.positionals[0];
     std::string unsignedText;
     if (!ReadWholeFile(path, unsignedText, error)) {
@@ -182,7 +199,8 @@ int RunSign(const Args& argv, CommandIo& io) {
             "(--rollout, --critical, --channel)");
     }
     const std::string text = WithFreshnessRecords(
-        WithRecordsAfterMagic(unsignedText, FormatRolloutRecords(marks)), serial, expires);
+        WithMirrorRecords(WithRecordsAfterMagic(unsignedText, FormatRolloutRecords(marks)), mirrors), serial,
+        expires);
     if (problems.empty()) {
         problems = FindManifestProblems(text);  // the size limit, with the records
     }
@@ -236,6 +254,9 @@ int RunSign(const Args& argv, CommandIo& io) {
     io.out << "Signed " << path << " (version " << parsed.version << ", " << parsed.files.size()
            << " files) with the key x=" << pub.x << "\n"
            << FreshnessLines(parsed, now) << RolloutLines(marks);
+    for (const MirrorBase& mirror : parsed.mirrors) {
+        io.out << "mirror: " << mirror.url << "\n";
+    }
     if (!SerialAheadText(parsed.serial, now).empty()) {
         io.out << "note: until this machine's clock passes serial " << parsed.serial
                << ", every later release needs --serial-above too\n";

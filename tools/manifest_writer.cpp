@@ -1,11 +1,18 @@
 #include "tools/manifest_writer.h"
 
+#include <algorithm>
+
 #include "manifest/manifest_parser.h"
+#include "manifest/mirror_url.h"
 #include "manifest/utc_time.h"
 #include "tools/name_rules.h"
 #include "tools/rollout_records.h"
 
 namespace {
+
+const char kMirrorRule[] =
+    "a mirror must be an https://HOST[:PORT][/PATH] base URL: HOST a DNS name of lowercase letters, "
+    "digits, \"-\" and \".\", PATH of letters, digits and \"-._~/\", no user name, query or fragment";
 
 bool IsDecimal(const std::string& s) {
     return !s.empty() && s.size() <= 18 && s.find_first_not_of("0123456789") == std::string::npos;
@@ -50,6 +57,32 @@ void CheckFileRecord(const std::string& value,
 }
 
 }  // namespace
+
+void CheckMirrorRecord(const std::string& value,
+                       const std::string& where,
+                       std::vector<std::string>& mirrors,
+                       std::vector<std::string>& problems) {
+    MirrorBase mirror;
+    if (!ParseMirrorUrl(value, mirror)) {
+        problems.push_back(where + ": " + kMirrorRule + "; the updater skips it");
+    } else if (std::find(mirrors.begin(), mirrors.end(), mirror.url) != mirrors.end()) {
+        problems.push_back(where + ": the mirror " + mirror.url + " is listed twice; the updater skips it");
+    } else if (mirrors.size() == kMirrorsMost) {
+        problems.push_back(where + ": more than " + std::to_string(kMirrorsMost) +
+                           " mirrors; the updater skips this one");
+    } else {
+        mirrors.push_back(mirror.url);
+    }
+}
+
+std::string WithMirrorRecords(const std::string& text, const std::vector<std::string>& urls) {
+    std::string records;
+    for (const std::string& url : urls) {
+        records += "mirror=" + url + "\n";
+    }
+    const size_t afterMagic = text.find('\n') + 1;
+    return text.substr(0, afterMagic) + records + text.substr(afterMagic);
+}
 
 bool EncodeNotes(const std::string& notes, std::vector<std::string>& values, std::string& reason) {
     std::vector<std::string> lines;
@@ -116,6 +149,7 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
     int rolloutRecords = 0;
     int criticalRecords = 0;
     int channelRecords = 0;
+    std::vector<std::string> mirrors;
     size_t start = 0;
     for (size_t number = 1; start < signedText.size(); ++number) {
         size_t lf = signedText.find('\n', start);
@@ -146,10 +180,13 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
             problems.push_back(where + ": a \"sig=\" line: the manifest is signed already");
         } else if (eq == std::string::npos ||
                    (key != "version" && key != "date" && key != "notes" && key != "file" && key != "serial" &&
-                    key != "expires" && key != "rollout" && key != "critical" && key != "channel")) {
+                    key != "expires" && key != "rollout" && key != "critical" && key != "channel" &&
+                    key != "mirror")) {
             problems.push_back(where +
-                               ": not a version, date, notes, file, serial, expires, rollout, critical or "
-                               "channel record; the updater skips it");
+                               ": not a version, date, notes, file, serial, expires, rollout, critical, "
+                               "channel or mirror record; the updater skips it");
+        } else if (key == "mirror") {
+            CheckMirrorRecord(value, where, mirrors, problems);
         } else if (key == "rollout" || key == "critical" || key == "channel") {
             const std::string problem = RolloutValueProblem(key, value);
             if (!problem.empty()) {

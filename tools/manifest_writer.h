@@ -27,6 +27,16 @@ struct ManifestDraft {
     std::vector<ManifestFile> files;  // in the order they are written
 };
 
+// A "mirror" record's value the updater uses: ParseMirrorUrl (manifest/mirror_url.h), within
+// kMirrorsMost, not listed before (as `mirrors` holds the URLs so far). Otherwise a problem
+// naming `where`; a usable one is added to `mirrors`.
+void CheckMirrorRecord(const std::string& value,
+                       const std::string& where,
+                       std::vector<std::string>& mirrors,
+                       std::vector<std::string>& problems);
+// `text` with a "mirror" record for each of `urls`, in order, right after the magic line.
+std::string WithMirrorRecords(const std::string& text, const std::vector<std::string>& urls);
+
 // The unsigned text: magic line, version, date, notes, then the files, LF line ends.
 std::string FormatManifestText(const ManifestDraft& draft);
 

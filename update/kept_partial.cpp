@@ -99,6 +99,7 @@ PartialDownload TakeKeptPartial(const ManifestFile& entry) {
         if (SameEntry(record, entry) && HoldsRecordedBytes(record)) {
             partial.bytes = record.bytes;
             partial.validator = record.validator;
+            partial.source = record.source;
         }
     }
     return partial;
@@ -121,6 +122,7 @@ void SettleKeptPartial(const ManifestFile& entry, const PartialDownload& partial
         record.sha256 = entry.sha256;
         record.bytes = partial.bytes;
         record.validator = partial.validator;
+        record.source = partial.source;
         records.push_back(record);
     }
     SaveRecords(records);

@@ -62,12 +62,21 @@ std::string DownloadText(const DownloadRecord& record) {
     std::string text = "pobieranie" + LogField("nazwa", record.name) + LogField("status", record.status) +
                        LogField("bajty", record.bytes) + LogField("czas_ms", record.elapsedMs) +
                        LogField("od_bajtu", record.resumedFrom);
-    return record.error.empty() ? text : text + LogField("blad", record.error);
+    text = record.error.empty() ? text : text + LogField("blad", record.error);
+    return record.source.empty() ? text : text + LogField("zrodlo", record.source);
 }
 
-std::string VerifyText(const std::string& name, bool matches, const std::string& digest) {
-    return "weryfikacja" + LogField("nazwa", name) + LogField("suma", matches ? "zgodna" : "niezgodna") +
-           LogField("sha256", digest);
+std::string VerifyText(const std::string& name,
+                       bool matches,
+                       const std::string& digest,
+                       const std::string& source) {
+    const std::string text = "weryfikacja" + LogField("nazwa", name) +
+                             LogField("suma", matches ? "zgodna" : "niezgodna") + LogField("sha256", digest);
+    return source.empty() ? text : text + LogField("zrodlo", source);
+}
+
+std::string MirrorSkippedText(const std::string& value) {
+    return "mirror_pominiety" + LogField("wartosc", value);
 }
 
 std::string MoveText(const std::string& name, const std::string& target, bool moved) {

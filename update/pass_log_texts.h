@@ -17,12 +17,18 @@ struct DownloadRecord {
     uint32_t elapsedMs = 0;
     uint64_t resumedFrom = 0;
     std::string error;  // empty when the transfer succeeded
+    std::string source;  // the place asked (update server or mirror); no field when empty
 };
 
 std::string PassStartText(const std::string& botVersion, bool autoMode, const std::string& folder);
 std::string DecisionText(const std::string& name, InstallReason reason);
 std::string DownloadText(const DownloadRecord& record);
-std::string VerifyText(const std::string& name, bool matches, const std::string& digest);
+std::string VerifyText(const std::string& name,
+                       bool matches,
+                       const std::string& digest,
+                       const std::string& source = std::string());
+// A "mirror" record of the accepted manifest that names no usable mirror.
+std::string MirrorSkippedText(const std::string& value);
 std::string MoveText(const std::string& name, const std::string& target, bool moved);
 std::string WaitText(uint32_t elapsedMs, bool confirmed, bool autoMode);
 std::string BotSeenText(bool running);

@@ -44,14 +44,6 @@ void PublishRelease(const ReleaseManifest& manifest, const InstallList& list) {
     State.fileCount = static_cast<int32_t>(list.files.size());
 }
 
-std::string HostName(size_t host) {
-    std::string name;
-    for (const char16_t unit : BuildServerHost(host)) {
-        name.push_back(static_cast<char>(unit));
-    }
-    return name;
-}
-
 // Asks the update servers in order until one serves a manifest that passes every check
 // (signature, content, channel, serial, expiry); each refusal is logged with its server. The
 // accepted manifest remembers its server, which then serves the files. When all refuse,
@@ -71,7 +63,7 @@ bool FetchAcceptedManifest(const std::string& channel, ReleaseManifest& manifest
         const bool accepted = attempt.verified && JudgeManifestChannel(manifest, channel, error) &&
                               AcceptManifestFreshness(manifest, record, error);
         WriteLog(ManifestText(reply.status, reply.bytes, reply.elapsedMs, accepted,
-                              accepted ? manifest.version : error, HostName(host)),
+                              accepted ? manifest.version : error, ServerHostText(host)),
                  accepted ? LogKind::Routine : LogKind::Outcome);
         if (accepted) {
             manifest.host = host;
@@ -139,6 +131,9 @@ bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& 
     if (!FetchAcceptedManifest(ReadFollowedChannel(), manifest, error)) {
         FailUpdate("Serwer aktualizacji: " + error);
         return false;
+    }
+    for (const std::string& value : manifest.skippedMirrors) {
+        WriteLog(MirrorSkippedText(value), LogKind::Outcome);
     }
     list = BuildInstallList(manifest);
     DropStalePartial(list);

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iterator>
+#include <vector>
 
 #include "manifest/manifest_parser.h"
 #include "manifest/utc_time.h"
@@ -126,6 +128,49 @@ TEST(ManifestParser, SerialAndExpiryRecords) {
                   "nieprawidlowy kanal w manifescie")
             << channel;
     }
+}
+
+// Mirrors only add places to fetch from: every usable record is kept in order, and one that
+// names no usable HTTPS base (or a mirror already listed, or one past the eighth) is skipped
+// without refusing the manifest.
+TEST(ManifestParser, MirrorRecords) {
+    const std::string files = "version=1\nfile=a|1|d|0\n";
+    std::string text = "VLR1\nmirror=https://m1.example.net/rel/\nmirror=https://cdn.example.com:8443\n"
+                       "mirror=https://m1.example.net/rel\nmirror=https://M1.example.net/x\n" + files;
+    const char* bad[] = {"http://m.example.net/r", "https://localhost/r", "https://u@m.example.net/r",
+                         "https://m.example.net/r?x=1", "https://m.example.net/r#f", "https://m.example.net:0/r",
+                         "https://m.example.net:65536/r", "https://m.example.net:08443/r",
+                         "https://m.example.net:/r", "https://m.example.net/a/../b", "https://m.example.net//r",
+                         "https://m.example.net/r r", "https://-m.example.net/r", "https://m..example.net/r",
+                         "https://m.example.net/r%2f", "HTTPS://m.example.net/r", "https://m.example.net\\r",
+                         "https://[::1]/r", "https://m.example.net:443:1/r"};
+    for (const char* value : bad) {
+        text += std::string("mirror=") + value + "\n";
+    }
+    ParseResult r = Parse(text);
+    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_EQ(r.manifest.mirrors.size(), 2u);
+    EXPECT_EQ(r.manifest.mirrors[0].url, "https://m1.example.net/rel");
+    EXPECT_EQ(r.manifest.mirrors[0].host, "m1.example.net");
+    EXPECT_EQ(r.manifest.mirrors[0].port, 443);
+    EXPECT_EQ(r.manifest.mirrors[0].path, "/rel");
+    EXPECT_EQ(r.manifest.mirrors[1].url, "https://cdn.example.com:8443");
+    EXPECT_EQ(r.manifest.mirrors[1].port, 8443);
+    EXPECT_EQ(r.manifest.mirrors[1].path, "");
+    ASSERT_EQ(r.manifest.skippedMirrors.size(), 2u + std::size(bad));
+    EXPECT_EQ(r.manifest.skippedMirrors[0], "https://m1.example.net/rel");
+    EXPECT_EQ(r.manifest.skippedMirrors.back(), bad[std::size(bad) - 1]);
+
+    // Eight at most, in the order written; the ninth is skipped.
+    std::string many = "VLR1\n";
+    for (int i = 1; i <= 9; ++i) {
+        many += "mirror=https://m" + std::to_string(i) + ".example.net:" + std::to_string(8000 + i) + "/r-_.~9\n";
+    }
+    ParseResult eight = Parse(many + files);
+    ASSERT_EQ(eight.manifest.mirrors.size(), 8u);
+    EXPECT_EQ(eight.manifest.mirrors[7].url, "https://m8.example.net:8008/r-_.~9");
+    EXPECT_EQ(eight.manifest.skippedMirrors, std::vector<std::string>{"https://m9.example.net:8009/r-_.~9"});
+    EXPECT_TRUE(Parse("VLR1\n" + files).manifest.mirrors.empty());
 }
 
 // Calendar arithmetic both ways, leap days and the turn of centuries included.

@@ -5,6 +5,7 @@
 
 #include "update/host_choice.h"
 #include "update/release_guard.h"
+#include "update/source_choice.h"
 
 namespace {
 
@@ -139,4 +140,45 @@ TEST(ReleaseGuard, EveryRefusedServerGivesWayToTheNextAndTheFurthestRefusalIsSho
     EXPECT_EQ(after({missing, unsigned_, missing}, 3), "0 1");
     EXPECT_EQ(after({unsigned_, stale, stale}, 3), "0 1");
     EXPECT_EQ(after({stale, unsigned_, missing, down}, 4), "0 0");
+}
+
+// A release file goes from place to place in order after any failure but a local one, kept
+// bytes are continued only at the place they came from, and when no place is left the
+// failure that got furthest is shown, the first among equals.
+TEST(ReleaseGuard, EveryFailedPlaceGivesWayToTheNextAndKeptBytesStayWithTheirPlace) {
+    using F = FileFault;
+    const std::vector<std::string> places = {"https://upd.example.com", "https://m1.example.net/r",
+                                             "https://m2.example.net:8443"};
+    const auto next = [&](std::vector<FileFault> faults, const std::string& kept, size_t count = 3) {
+        const SourceStep step =
+            NextFileSource(faults, std::vector<std::string>(places.begin(), places.begin() + count), kept);
+        return step.tryNext ? "ask " + std::to_string(step.source) + (step.resume ? " resume" : " start")
+                            : "fail " + std::to_string(step.shown);
+    };
+    EXPECT_EQ(next({}, ""), "ask 0 start");
+    EXPECT_EQ(next({}, places[0]), "ask 0 resume");
+    EXPECT_EQ(next({}, places[1]), "ask 0 start");  // bytes of another place: from the start
+    for (FileFault fault : {F::NoAnswer, F::Status, F::Body, F::Digest}) {
+        EXPECT_EQ(next({fault}, ""), "ask 1 start");
+        EXPECT_EQ(next({fault}, places[1]), "ask 1 resume");
+        EXPECT_EQ(next({fault}, places[0]), "ask 1 start");
+        EXPECT_EQ(next({fault}, "", 1), "fail 0");  // no mirror: the server's failure, as always
+        EXPECT_EQ(next({fault, fault, fault}, ""), "fail 0");
+        // A full disk is no server's fault: no other place is asked.
+        EXPECT_EQ(next({fault, F::Local}, ""), "fail 1");
+    }
+    EXPECT_EQ(next({F::Local}, ""), "fail 0");
+    EXPECT_EQ(next({F::NoAnswer, F::Digest, F::Status}, ""), "fail 1");
+    EXPECT_EQ(next({F::NoAnswer, F::Status, F::Status}, ""), "fail 1");
+    EXPECT_EQ(next({F::Body, F::NoAnswer, F::Digest}, ""), "fail 2");
+    EXPECT_EQ(next({F::Status, F::Body, F::NoAnswer}, places[2]), "fail 1");
+
+    // What a failed download's cause and status make of it.
+    EXPECT_EQ(FaultOfDownload(DownloadCause::Transport, 0), F::NoAnswer);
+    EXPECT_EQ(FaultOfDownload(DownloadCause::Transport, 200), F::Body);  // too slow, cut
+    EXPECT_EQ(FaultOfDownload(DownloadCause::EndedEarly, 206), F::Body);
+    EXPECT_EQ(FaultOfDownload(DownloadCause::PastSize, 200), F::Body);
+    EXPECT_EQ(FaultOfDownload(DownloadCause::Status, 404), F::Status);
+    EXPECT_EQ(FaultOfDownload(DownloadCause::WriteFailed, 200), F::Local);
+    EXPECT_EQ(FaultOfDownload(DownloadCause::WriteFailed, 0), F::Local);
 }

@@ -198,7 +198,8 @@ TEST(ResumeRules, OnlyTheExactRestUnderAStrongValidatorIsContinued) {
     EXPECT_EQ(ResumeValidator("W/\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT"), "Tue, 01 Dec 2026 10:00:00 GMT");
     EXPECT_EQ(ResumeValidator("W/\"abc\"", ""), "");
 
-    PartialRecord record{"data/b dat.bin", 200000, std::string(64, 'a'), 65536, "\"5f-30d40\""};
+    PartialRecord record{"data/b dat.bin", 200000, std::string(64, 'a'), 65536, "\"5f-30d40\"",
+                         "https://m1.example.net:8443/rel"};
     const std::string text = FormatPartialRecord(record);
     PartialRecord parsed;
     ASSERT_TRUE(ParsePartialRecord(text, parsed));
@@ -207,6 +208,7 @@ TEST(ResumeRules, OnlyTheExactRestUnderAStrongValidatorIsContinued) {
     EXPECT_EQ(parsed.sha256, record.sha256);
     EXPECT_EQ(parsed.bytes, record.bytes);
     EXPECT_EQ(parsed.validator, record.validator);
+    EXPECT_EQ(parsed.source, record.source);
     // A damaged or cut record is no record: the partial is then not continued.
     for (size_t cut = 0; cut < text.size(); ++cut) {
         EXPECT_FALSE(ParsePartialRecord(text.substr(0, cut), parsed)) << cut;
@@ -215,9 +217,13 @@ TEST(ResumeRules, OnlyTheExactRestUnderAStrongValidatorIsContinued) {
     bad.replace(bad.find("bytes=65536"), 11, "bytes=-6553");
     EXPECT_FALSE(ParsePartialRecord(bad, parsed));
     EXPECT_FALSE(ParsePartialRecord(text + "x\n", parsed));
+    // Bytes whose place is not known are not continued anywhere.
+    bad = text;
+    bad.replace(bad.find("source=") + 7, record.source.size(), "");
+    EXPECT_FALSE(ParsePartialRecord(bad, parsed));
 
     // Several kept files, several records; a set cut anywhere but between records is none.
-    PartialRecord second{"VorlanePatcher.exe", 310000, std::string(64, 'b'), 100000, "\"7a\""};
+    PartialRecord second{"VorlanePatcher.exe", 310000, std::string(64, 'b'), 100000, "\"7a\"", "https://upd.example.com"};
     const std::string both = FormatPartialRecords({record, second});
     std::vector<PartialRecord> records;
     ASSERT_TRUE(ParsePartialRecords(both, records));

@@ -248,6 +248,21 @@ refuse_sign "signed twice" "signed already" "$(cat latest.txt)"$'\n'
 refuse_sign "serial by hand" "holds a serial or expires record already" $'VLR1\nserial=5\nversion=1\nfile=a|1|'"$digest"$'|0\n'
 refuse_sign "malformed serial" "the serial is not 1 to 18 decimal digits" $'VLR1\nserial=5x\nversion=1\nfile=a|1|'"$digest"$'|0\n'
 refuse_sign "malformed expiry" "the expiry is not YYYY-MM-DDTHH:MM:SSZ" $'VLR1\nexpires=2030-02-30T00:00:00Z\nversion=1\nfile=a|1|'"$digest"$'|0\n'
+# Mirrors: each --mirror a record after the serial, in the order given, as the updater reads
+# it; one the updater would skip (not https, a query, twice) refuses the signing.
+printf 'VLR1\nversion=1\nfile=a|1|%s|0\n' "$digest" >mirrored.txt
+run sign --key keys/private.pem --mirror https://m1.example.net/rel/ --mirror=https://cdn.example.com:8443 \
+    mirrored.txt
+[ "$rc" -eq 0 ] && [ "$(sed -n 3,4p mirrored.txt)" = $'mirror=https://m1.example.net/rel\nmirror=https://cdn.example.com:8443' ] &&
+    "$T" verify --public keys/public.key mirrored.txt >/dev/null 2>&1 || fail "sign --mirror: exit $rc $(cat err.txt) $(cat mirrored.txt)"
+for mirrors in "http://m1.example.net" "https://m1.example.net/r?x=1" "https://m1.example.net https://m1.example.net/"; do
+    printf 'VLR1\nversion=1\nfile=a|1|%s|0\n' "$digest" >mirrored.txt
+    cp mirrored.txt mirrored.orig
+    run sign --key keys/private.pem $(printf -- '--mirror %s ' $mirrors) mirrored.txt
+    [ "$rc" -eq 1 ] && grep -q "the updater skips it" err.txt && cmp -s mirrored.txt mirrored.orig ||
+        fail "sign --mirror $mirrors: exit $rc $(cat err.txt)"
+done
+refuse_sign "malformed mirror" "a mirror must be an https://" $'VLR1\nmirror=https://u@m.example.net\nversion=1\nfile=a|1|'"$digest"$'|0\n'
 printf 'not a key\n' >badkey.pem
 cp unsigned.txt u2.txt
 run sign --key badkey.pem --release-dir rel u2.txt

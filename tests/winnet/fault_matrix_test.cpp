@@ -178,7 +178,7 @@ void ExpectWholeFiles(const std::string& dir,
             << kept.size() << " kept bytes";
         expected[kSecondPartial] = kept;
         const std::string record = ReadText(dir + kPartialRecord);
-        EXPECT_EQ(record.rfind("VLPART1\nname=data/b dat.bin\n", 0), 0u) << record;
+        EXPECT_EQ(record.rfind("VLPART2\nname=data/b dat.bin\n", 0), 0u) << record;
         expected[kPartialRecord] = record;
     }
     for (const ReleaseFile& f : Release()) {
@@ -627,8 +627,8 @@ TEST_F(FaultMatrixPassTest, ACutFileIsContinuedAcrossPassesAndWrongKeptBytesAreN
     const std::string outside = test_server::ScratchDir() + "\\outside.bin.download";
     ASSERT_TRUE(WriteText(outside, "12345"));
     ASSERT_TRUE(WriteText(InstallDir + kPartialRecord,
-                          "VLPART1\nname=../outside.bin\nsize=10\nsha256=" + std::string(64, 'a') +
-                              "\nbytes=5\nvalidator=\"x\"\n"));
+                          "VLPART2\nname=../outside.bin\nsize=10\nsha256=" + std::string(64, 'a') +
+                              "\nbytes=5\nvalidator=\"x\"\nsource=https://upd.vorlane.test\n"));
     ASSERT_TRUE(RunPass());
     EXPECT_EQ(Read().phase, UpToDate) << Read().errorDetail;
     EXPECT_EQ(ReadText(outside), "12345");
