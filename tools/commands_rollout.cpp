@@ -12,6 +12,8 @@
 #include "tools/commands.h"
 #include "tools/manifest_writer.h"
 #include "tools/publish_steps.h"
+#include "tools/rclone_destination.h"
+#include "tools/rclone_publish.h"
 #include "tools/release_freshness.h"
 #include "tools/rollout_records.h"
 #include "tools/updater_key.h"
@@ -27,7 +29,8 @@ extern const char kRolloutHelp[] =
     "mille as 25pm): the live manifest is signed again with the key in FILE, the new share\n"
     "and a serial above the live one (the signing time, or the live serial + 1 if that is\n"
     "higher); every other record stays. Only the manifest is uploaded, under a temporary\n"
-    "name renamed into place; the release files are not touched. A raised share only adds\n"
+    "name renamed into place (to object storage: one PUT with Cache-Control no-cache, read\n"
+    "back); the release files are not touched. A raised share only adds\n"
     "installations; --to 0 halts the release (those who have it keep it; a user's start by\n"
     "hand no longer installs it either). Going from 5 to 25 to 100 is one command each.\n"
     "The live manifest must verify with the key in FILE, and the updater the release ships\n"
@@ -80,8 +83,10 @@ void CheckLiveUpdaterKey(const std::string& dest,
         std::string bytes;
         std::string error;
         PublicKeyHex trusted;
-        if (!FetchFromDestination(dest, relative, copy, error) || !ReadWholeFile(copy, bytes, error) ||
-            !FindUpdaterKey(bytes, trusted, error)) {
+        const bool read = IsRcloneDestination(dest) ? RcloneReadRelative(dest, relative, bytes, error)
+                                                    : FetchFromDestination(dest, relative, copy, error) &&
+                                                          ReadWholeFile(copy, bytes, error);
+        if (!read || !FindUpdaterKey(bytes, trusted, error)) {
             notes.push_back(DestinationPath(dest, relative) + ": " + error +
                             "; the key of the updated installations was not checked");
         } else if (!SameKey(trusted, signer)) {
@@ -134,7 +139,8 @@ int RunRollout(const Args& argv, CommandIo& io) {
     }
     const std::string dest = args.positionals.front();
     std::error_code ec;
-    if (!IsLocalDestination(dest) && fs::exists(fs::symlink_status(dest, ec))) {
+    const bool rclone = IsRcloneDestination(dest);
+    if (!rclone && !IsLocalDestination(dest) && fs::exists(fs::symlink_status(dest, ec))) {
         return UsageError(io, kCmd,
                           dest + " names a local folder here, but rsync reads it as a remote host; write ./" +
                               dest + " for the folder");
@@ -162,8 +168,9 @@ int RunRollout(const Args& argv, CommandIo& io) {
     std::vector<DestinationFolder> places = {{fs::path(relative).parent_path().string(), "", ""}};
     LoadedManifest live;
     bool present = false;
-    if (!LocateDestinationFolders(dest, places, error) ||
-        !ReadDestinationManifest(dest, places[0], relative, live.body, present, error)) {
+    if (rclone ? !RcloneReadManifest(dest, relative, live.body, present, error)
+               : !LocateDestinationFolders(dest, places, error) ||
+                     !ReadDestinationManifest(dest, places[0], relative, live.body, present, error)) {
         return Fail(io, kCmd, error + " (nothing was published)");
     }
     if (!present) {
@@ -240,10 +247,12 @@ int RunRollout(const Args& argv, CommandIo& io) {
     const std::string staged = scratch.path() + "/" + relative;
     fs::create_directories(fs::path(staged).parent_path(), ec);
     Durability durability = Durability::Fsync;
-    if (ec || !WriteFileReplacing(staged, signedNext.body, 0644, error) ||
-        !ChooseDurability(scratch.path(), dest, durability, error) ||
-        !PutDestinationManifest(scratch.path(), dest, places[0], relative, signedNext.body, durability,
-                                error)) {
+    const bool put = !ec && WriteFileReplacing(staged, signedNext.body, 0644, error) &&
+                     (rclone ? RclonePutManifest(dest, relative, staged, signedNext.body, error)
+                             : ChooseDurability(scratch.path(), dest, durability, error) &&
+                                   PutDestinationManifest(scratch.path(), dest, places[0], relative,
+                                                          signedNext.body, durability, error));
+    if (!put) {
         return Fail(io, kCmd,
                     (ec ? staged + ": " + ec.message() : error) +
                         "; see what DEST serves now with: vorlane-release rollout " + dest);

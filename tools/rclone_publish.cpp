@@ -231,3 +231,47 @@ int PublishToRclone(CommandIo& io,
            << "Checked: every file and the manifest read back, sizes and SHA-256 as the manifest says\n";
     return 0;
 }
+
+bool RcloneReadManifest(const std::string& dest,
+                        const std::string& relative,
+                        std::string& body,
+                        bool& present,
+                        std::string& error) {
+    std::string remote;
+    int64_t size = 0;
+    if (!ParseRcloneDestination(dest, remote, error) || !FindObject(remote, relative, present, size, error)) {
+        return false;
+    }
+    return !present || RcloneReadObject(RcloneObject(remote, relative), body, error);
+}
+
+bool RclonePutManifest(const std::string& dest,
+                       const std::string& relative,
+                       const std::string& file,
+                       const std::string& body,
+                       std::string& error) {
+    std::string remote;
+    if (!ParseRcloneDestination(dest, remote, error)) {
+        return false;
+    }
+    const std::string object = RcloneObject(remote, relative);
+    std::string back;
+    if (!RcloneUploadOne(file, object, ManifestCacheControl(0), error) ||
+        !RcloneReadObject(object, back, error)) {
+        return false;
+    }
+    if (back != body) {
+        error = object + ": read back, it is not the manifest uploaded";
+        return false;
+    }
+    return true;
+}
+
+bool RcloneReadRelative(const std::string& dest,
+                        const std::string& relative,
+                        std::string& body,
+                        std::string& error) {
+    std::string remote;
+    return ParseRcloneDestination(dest, remote, error) &&
+           RcloneReadObject(RcloneObject(remote, relative), body, error);
+}

@@ -26,5 +26,26 @@ int PublishToRclone(CommandIo& io,
                     const CheckedRelease& release,
                     int manifestMaxAge);
 
+// The manifest at `relative` of the rclone DEST into `body`; `present` false when it has none.
+bool RcloneReadManifest(const std::string& dest,
+                        const std::string& relative,
+                        std::string& body,
+                        bool& present,
+                        std::string& error);
+
+// Puts the local `file`, which holds `body`, as the manifest at `relative` of the rclone DEST in
+// one PUT with Cache-Control "no-cache", and reads it back whole.
+bool RclonePutManifest(const std::string& dest,
+                       const std::string& relative,
+                       const std::string& file,
+                       const std::string& body,
+                       std::string& error);
+
+// The object at `relative` of the rclone DEST, whole, into `body`.
+bool RcloneReadRelative(const std::string& dest,
+                        const std::string& relative,
+                        std::string& body,
+                        std::string& error);
+
 // What publish --help adds for this form.
 extern const char kPublishRcloneHelp[];

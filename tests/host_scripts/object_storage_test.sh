@@ -202,5 +202,14 @@ for f in readme.txt "data/a%20b%2Bc.txt" data/big.bin; do
     curl -sf --max-time 10 -o file.bin "$site/download/1.9/$f" || fail "prune removed download/1.9/$f, which a channel names"
 done
 
+# A rollout step on object storage: only the manifest changes, with a higher serial, no-cache.
+before=$(curl -sf --max-time 10 "$site/$manifest_rel" | sed -n 's/^serial=//p')
+run rollout --key "$keys/private.pem" --to 25 "$dest"
+expect 0 "share: 25 %" "rollout --to 25 on object storage"
+curl -sf --max-time 10 -o served.txt "$site/$manifest_rel" || fail "no manifest after the rollout"
+grep -qx "rollout=250" served.txt && [ "$(sed -n 's/^serial=//p' served.txt)" -gt "$before" ] ||
+    fail "rollout --to 25 on object storage: $(cat served.txt)"
+[ "$(header "$site/$manifest_rel")" = no-cache ] || fail "the rolled-out manifest's Cache-Control: [$(header "$site/$manifest_rel")]"
+
 [ "$failures" -eq 0 ] || { echo "$failures failure(s)" >&2; exit 1; }
 echo "object storage: all checks passed"
