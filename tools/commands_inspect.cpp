@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "manifest/channel_name.h"
 #include "net/file_digest.h"
 #include "tools/atomic_file.h"
 #include "tools/cli_args.h"
@@ -14,7 +15,9 @@
 #include "tools/rollout_records.h"
 #include "tools/updater_key.h"
 #include "update/install_decision.h"
+#include "update/installation_id.h"
 #include "update/release_guard.h"
+#include "update/rollout_rule.h"
 
 extern const char kVerifyHelp[] =
     "Usage: vorlane-release verify --public FILE SIGNED_MANIFEST\n"
@@ -41,8 +44,10 @@ extern const char kCheckHelp[] =
     "only-if-missing: no installation would ever take it.\n"
     "The serial is judged against the one INSTALL_DIR has accepted (its VorlanePatcher.serial):\n"
     "a manifest the updater would refuse as older, or as expired, exits with 1.\n"
-    "Shows the manifest's channel, share and critical mark, and the channel INSTALL_DIR follows\n"
-    "(its VorlanePatcher.channel).\n";
+    "Shows the manifest's channel, share and critical mark, the channel INSTALL_DIR follows\n"
+    "(its VorlanePatcher.channel) and, for a staged release, INSTALL_DIR's bucket (from its\n"
+    "VorlanePatcher.id) and whether it is inside the share. The accepted serial is the\n"
+    "record of the manifest's channel.\n";
 
 namespace {
 
@@ -118,6 +123,31 @@ std::string FollowedChannelLine(const std::string& installDir, const RolloutReco
            (followed == marks.channel ? ""
                                       : " (this manifest is for another channel; the installation asks "
                                         "for its own channel's manifest and refuses this one)") +
+           "\n";
+}
+
+// Where the installation stands in a staged release: its bucket from VorlanePatcher.id, as
+// the updater derives it, or why it has none.
+std::string RolloutBucketLine(const std::string& installDir, const ReleaseManifest& m) {
+    // A full share, a halt and a critical release treat every installation alike.
+    if (m.rolloutPerMille >= 1000 || m.rolloutPerMille <= 0 || m.critical) {
+        return "";
+    }
+    std::string text;
+    std::string error;
+    std::string id;
+    int32_t bucket = 0;
+    if (!ReadWholeFile(installDir + kInstallationIdName, text, error) || !ParseInstallationIdFile(text, id)) {
+        return std::string("rollout bucket: none yet (") + kInstallationIdName +
+               " is drawn at the first pass that meets a staged release)\n";
+    }
+    if (!RolloutBucket(id, m.version, bucket)) {
+        return "rollout bucket: cannot be computed (OpenSSL cannot hash)\n";
+    }
+    return "rollout bucket: " + std::to_string(bucket) + " of 1000, " +
+           (IsInsideShare(bucket, m.rolloutPerMille)
+                ? "inside the share: an --auto start installs it"
+                : "outside the share: only a start by hand installs it") +
            "\n";
 }
 
@@ -199,18 +229,20 @@ int RunCheck(const Args& argv, CommandIo& io) {
     }
     const ReleaseManifest& m = loaded.manifest;
     std::string record;
-    const std::string recordPath = installDir + kSerialRecordName;
+    // Each channel keeps a serial record of its own.
+    const std::string recordPath = installDir + ChannelSerialRecordName(m.channel);
     const SerialRecord stored =
         ReadWholeFile(recordPath, record, error) ? ParseSerialRecord(record) : SerialRecord();
     // Counted as the updater counts it: a record far ahead of the clock as the time it was written.
     const SerialRecord accepted =
         CountedSerialRecord(stored, stat(recordPath.c_str(), &st) == 0 ? st.st_mtime : -1, NowSeconds());
-    io.out << FreshnessLines(m, NowSeconds())
-           << "accepted serial: " << (accepted.known ? std::to_string(accepted.serial) +
-                                                    InParentheses(SerialAheadText(accepted.serial, NowSeconds()))
-                                              : std::string("none"))
+    io.out << FreshnessLines(m, NowSeconds()) << "accepted serial: "
+           << (accepted.known ? std::to_string(accepted.serial) +
+                                    InParentheses(SerialAheadText(accepted.serial, NowSeconds()))
+                              : std::string("none"))
            << "\n"
-           << RolloutLines(marks) << FollowedChannelLine(installDir, marks);
+           << RolloutLines(marks) << RolloutBucketLine(installDir, m)
+           << FollowedChannelLine(installDir, marks);
     if (!JudgeManifestFreshness(m, accepted, NowSeconds(), error)) {
         io.out << "updater: Serwer aktualizacji: " << error << "\n";
         return kExitFailed;

@@ -461,6 +461,21 @@ rm "stR/$manifest_rel"
 run rollout --channel beta --public keys/public.key wwwR
 [ "$rc" -eq 0 ] && grep -qx "channel: beta" out.txt && grep -qx "share: 2.5 %" out.txt || fail "rollout --channel beta: $(cat out.txt err.txt)"
 
+# check: the installation's bucket in a staged release, derived as the updater derives it, and
+# the serial record of the manifest's own channel.
+mkdir instR
+id=0123456789abcdef0123456789abcdef
+printf '%s\n' "$id" >instR/VorlanePatcher.id
+bucket=$((16#$(printf 'vorlane-rollout\n%s\n%s' "$id" 5.0 | sha256sum | cut -c1-8) % 1000))
+[ "$bucket" -lt 30 ] && side=inside || side=outside
+run check --public keys/public.key roll-stable.txt instR
+grep -q "^rollout bucket: $bucket of 1000, $side the share" out.txt || fail "check of a bucket: $(cat out.txt err.txt)"
+beta_serial=$(sed -n 's/^serial=//p' roll.txt)
+echo "$((beta_serial + 10)) $((beta_serial + 10))" >instR/VorlanePatcher.beta.serial
+run check --public keys/public.key roll.txt instR
+[ "$rc" -eq 1 ] && grep -q "^accepted serial: $((beta_serial + 10))" out.txt ||
+    fail "check of a beta release against the beta serial record: exit $rc $(cat out.txt err.txt)"
+
 # In steps on the default channel: 5 %, 25 %, 100 %, then halted. Each step re-signs the
 # live manifest with a higher serial and replaces only it.
 "$T" manifest --version 5.1 --date 2026-12-11 --notes-file notes.txt --out r51.txt roll 2>/dev/null
