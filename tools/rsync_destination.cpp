@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <sstream>
 
 #include "tools/atomic_file.h"
@@ -186,7 +187,8 @@ bool LookAt(const std::string& path,
         }
         // Once more with rsync's own words on why (an unreachable host, a refused key).
         if (RunRsync({"-dl", "--list-only"}, {path}, path + ": cannot look at it", &output, error)) {
-            error = path + ": cannot look at it: rsync ended with status " + std::to_string(code) + ", then 0";
+            error =
+                path + ": cannot look at it: rsync ended with status " + std::to_string(code) + ", then 0";
         }
         return false;
     }
@@ -228,9 +230,10 @@ bool WalkRemote(const std::string& dest,
     for (const std::string& part : SplitPath(relative)) {
         ahead.push_back(part);
     }
-    const std::string out = daemon ? " leads out of the module " + dest + ", which an rsync daemon cannot follow"
-                            : root.back() == '/' ? ""
-                                                 : " leads above the remote home folder; write DEST as an absolute path";
+    const std::string out =
+        daemon               ? " leads out of the module " + dest + ", which an rsync daemon cannot follow"
+        : root.back() == '/' ? ""
+                             : " leads above the remote home folder; write DEST as an absolute path";
     std::vector<std::string> reached;
     int links = 0;
     while (!ahead.empty()) {
@@ -290,7 +293,10 @@ bool WalkRemote(const std::string& dest,
 }
 
 // The same for a local DEST: the deepest folder on the way that exists, made real.
-bool WalkLocal(const std::string& dest, const std::string& relative, DestinationFolder& place, std::string& error) {
+bool WalkLocal(const std::string& dest,
+               const std::string& relative,
+               DestinationFolder& place,
+               std::string& error) {
     std::string path = dest;
     std::deque<std::string> ahead = SplitPath(relative);
     while (!ahead.empty()) {
@@ -346,7 +352,9 @@ bool LocateOne(const std::string& dest, LookCache& seen, DestinationFolder& plac
 
 }  // namespace
 
-bool LocateDestinationFolders(const std::string& dest, std::vector<DestinationFolder>& places, std::string& error) {
+bool LocateDestinationFolders(const std::string& dest,
+                              std::vector<DestinationFolder>& places,
+                              std::string& error) {
     LookCache seen;
     for (DestinationFolder& place : places) {
         if (!LocateOne(dest, seen, place, error)) {
@@ -423,6 +431,40 @@ bool IsRsyncLeftover(const std::string& name, const std::vector<std::string>& li
     return false;
 }
 
+namespace {
+
+// Runs rsync's listing of DEST with `options` and keeps each entry `keep` accepts, by its
+// name (a link by its own name, without " -> target").
+bool RunListing(const std::string& dest,
+                const std::vector<std::string>& options,
+                const std::function<bool(const std::string&)>& keep,
+                std::map<std::string, DestinationEntry>& entries,
+                std::string& error) {
+    std::string output;
+    if (!RunRsync(options, {DestOperand(dest)}, DestOperand(dest) + ": cannot list it", &output, error)) {
+        return false;
+    }
+    entries.clear();
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::string name;
+        DestinationEntry entry;
+        if (!ParseListLine(line, name, entry) || name == ".") {
+            continue;
+        }
+        if (entry.isLink) {
+            name = name.substr(0, name.find(" -> "));
+        }
+        if (keep(name)) {
+            entries[name] = entry;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ListDestination(const std::string& dest,
                      const std::string& subPath,
                      std::map<std::string, DestinationEntry>& entries,
@@ -442,27 +484,12 @@ bool ListDestination(const std::string& dest,
         options.push_back("--include=" + prefix + EscapePattern(subPath.substr(from)));
         options.push_back("--exclude=*");
     }
-    std::string output;
-    if (!RunRsync(options, {DestOperand(dest)}, DestOperand(dest) + ": cannot list it", &output, error)) {
-        return false;
-    }
-    entries.clear();
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::string name;
-        DestinationEntry entry;
-        if (!ParseListLine(line, name, entry) || name == ".") {
-            continue;
-        }
-        if (entry.isLink) {
-            name = name.substr(0, name.find(" -> "));
-        }
-        if (subPath.empty() || name == subPath || name.rfind(subPath + "/", 0) == 0) {
-            entries[name] = entry;
-        }
-    }
-    return true;
+    return RunListing(
+        dest, options,
+        [&subPath](const std::string& name) {
+            return subPath.empty() || name == subPath || name.rfind(subPath + "/", 0) == 0;
+        },
+        entries, error);
 }
 
 bool FindDifferingFiles(const std::string& root,
@@ -585,25 +612,8 @@ bool ListDestinationByRules(const std::string& dest,
     std::vector<std::string> options = {followLinks ? "-rL" : "-rl", "--list-only", "--no-h"};
     options.insert(options.end(), rules.begin(), rules.end());
     options.push_back("--exclude=*");
-    std::string output;
-    if (!RunRsync(options, {DestOperand(dest)}, DestOperand(dest) + ": cannot list it", &output, error)) {
-        return false;
-    }
-    entries.clear();
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::string name;
-        DestinationEntry entry;
-        if (!ParseListLine(line, name, entry) || name == ".") {
-            continue;
-        }
-        if (entry.isLink) {
-            name = name.substr(0, name.find(" -> "));
-        }
-        entries[name] = entry;
-    }
-    return true;
+    return RunListing(
+        dest, options, [](const std::string&) { return true; }, entries, error);
 }
 
 bool RemoveFromDestination(const std::string& dest,
