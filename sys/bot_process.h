@@ -22,5 +22,6 @@ struct BotStart {
 BotStart StartBot();
 // Terminates every process running InstallDir's Vorlane.exe; returns how many.
 int32_t TerminateBotProcesses();
-// "major.minor.build" of a file's version resource, or "" when it has none.
-std::string GetFileVersionString(const std::string& path);
+// "major.minor.build" of a file's version resource (with `parts` 4, "major.minor.build.revision"),
+// or "" when it has none.
+std::string GetFileVersionString(const std::string& path, int parts = 3);

@@ -70,7 +70,7 @@ int32_t TerminateBotProcesses() {
     return count;
 }
 
-std::string GetFileVersionString(const std::string& path) {
+std::string GetFileVersionString(const std::string& path, int parts) {
     const std::wstring widePath = LongPathW(path);
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(widePath.c_str(), &ignored);
@@ -89,9 +89,12 @@ std::string GetFileVersionString(const std::string& path) {
         length < sizeof(VS_FIXEDFILEINFO)) {
         return std::string();
     }
-    char text[32];
+    char text[48];
     std::snprintf(text, sizeof(text), "%u.%u.%u", static_cast<unsigned>(HIWORD(info->dwFileVersionMS)),
                   static_cast<unsigned>(LOWORD(info->dwFileVersionMS)),
                   static_cast<unsigned>(HIWORD(info->dwFileVersionLS)));
-    return text;
+    if (parts < 4) {
+        return text;
+    }
+    return std::string(text) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
 }

@@ -83,9 +83,7 @@ bool FetchAcceptedManifest(const std::string& channel, ReleaseManifest& manifest
 // The offer's inputs as this installation has them. The identifier is read (or drawn, the
 // first time) only when the share decides, so an installation that never meets a staged
 // release keeps no identifier.
-OfferStep DecideOffer(const ReleaseManifest& manifest,
-                      const InstallList& list,
-                      const std::string& installedVersion) {
+OfferStep DecideOffer(const ReleaseManifest& manifest, const InstallList& list) {
     OfferInputs in;
     in.filesDiffer = !list.files.empty();
     in.autoMode = AutoMode.load();
@@ -94,7 +92,9 @@ OfferStep DecideOffer(const ReleaseManifest& manifest,
     in.followedChannel = manifest.channel;
     in.installedFrom = ReadInstalledFrom();
     in.offeredVersion = manifest.version;
-    in.installedVersion = installedVersion;
+    // All four parts: a channel's 2.6.0.1 is newer than another's 2.6.0.0, which the window's
+    // three-part version would call equal.
+    in.installedVersion = GetFileVersionString(MakeInstallPath(kBotExecutableName), 4);
     if (in.filesDiffer && !in.critical && in.rolloutPerMille > 0 && in.rolloutPerMille < 1000) {
         std::string id;
         in.bucketKnown = LoadOrDrawInstallationId(id) && RolloutBucket(id, manifest.version, in.bucket);
@@ -138,7 +138,7 @@ bool RunUpdateCheck(ReleaseManifest& manifest, std::string& error, InstallList& 
     list = BuildInstallList(manifest);
     DropStalePartial(list);
     PublishRelease(manifest, list);
-    const OfferStep step = DecideOffer(manifest, list, installedVersion);
+    const OfferStep step = DecideOffer(manifest, list);
     if (KeepsSerialRecord(step)) {
         KeepManifestSerial(manifest, ChannelSerialRecordName(manifest.channel));
     }

@@ -168,9 +168,10 @@ class RolloutTest(unittest.TestCase):
             self.assertEqual(serial_record(second, "VorlanePatcher.beta.serial"), int(beta_serial.split("=")[1]))
             self.assertEqual(serial_record(second), int(critical.split("=")[1]))
 
-            # Back to stable, whose release is older than the installed beta: nothing is fetched,
-            # nothing turned back, and the bot starts.
-            older = wd.Release("2.5.17.3").add("Vorlane.exe", old_bot).add("data/items.txt", b"stable 2.5\n")
+            # Back to stable, whose release is older than the installed beta (whose bot is 2.6.0.1,
+            # older only in the version's fourth part): nothing is fetched, nothing turned back, and
+            # the bot starts.
+            older = wd.Release("2.6.0.0").add("Vorlane.exe", old_bot).add("data/items.txt", b"stable 2.5\n")
             session.release = older
             older.publish(records=serial())
             asked = self.run_pass(session, second, "back_to_stable", "--channel", "stable")
