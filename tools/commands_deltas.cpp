@@ -130,7 +130,8 @@ int RunDeltas(const Args& argv, CommandIo& io) {
     }
     std::vector<std::string> problems = FindManifestProblems(text);
     if (!DeltaRecordsOf(text).empty() || text.find("\ndelta=") != std::string::npos) {
-        problems.push_back("holds delta records already (make them once, from the manifest \"manifest\" wrote)");
+        problems.push_back(
+            "holds delta records already (make them once, from the manifest \"manifest\" wrote)");
     }
     ReleaseManifest m;
     if (problems.empty() && !ParseManifestText(text, m, error)) {
@@ -157,7 +158,8 @@ int RunDeltas(const Args& argv, CommandIo& io) {
         return Fail(io, cmd, download.string() + ": " + ec.message() + " (nothing was written)");
     }
     const std::vector<std::string> bases = ChooseBaseVersions(folders, m.version, versions);
-    io.out << "Bases: " << (bases.empty() ? std::string("none (no older version under ") + download.string() + ")" : "");
+    io.out << "Bases: "
+           << (bases.empty() ? std::string("none (no older version under ") + download.string() + ")" : "");
     for (size_t i = 0; i < bases.size(); ++i) {
         io.out << (i ? ", " : "") << bases[i];
     }
@@ -175,9 +177,10 @@ int RunDeltas(const Args& argv, CommandIo& io) {
             return Fail(io, cmd, error + " (nothing was written)");
         }
         if (Sha256Hex(next) != f.sha256) {
-            return Fail(io, cmd, releaseDir + "/" + f.name +
-                                     ": its SHA-256 is not the manifest's (changed since the manifest was "
-                                     "made?); nothing was written");
+            return Fail(io, cmd,
+                        releaseDir + "/" + f.name +
+                            ": its SHA-256 is not the manifest's (changed since the manifest was "
+                            "made?); nothing was written");
         }
         std::set<std::string> doneBases;
         for (const std::string& v : bases) {
@@ -203,9 +206,9 @@ int RunDeltas(const Args& argv, CommandIo& io) {
                 return Fail(io, cmd, basePath + ": " + error + " (nothing was written)");
             }
             if (!DeltaWorthKeeping(delta.size(), next.size(), maxRatio)) {
-                io.out << "no delta: " << f.name << " from " << v << ": " << Percent(delta.size(), next.size())
-                       << " of the file, not below " << Percent(static_cast<uint64_t>(maxRatio * 1000), 1000)
-                       << "\n";
+                io.out << "no delta: " << f.name << " from " << v << ": "
+                       << Percent(delta.size(), next.size()) << " of the file, not below "
+                       << Percent(static_cast<uint64_t>(maxRatio * 1000), 1000) << "\n";
                 continue;
             }
             DeltaRecord r{f.name, baseDigest, static_cast<int64_t>(delta.size()), Sha256Hex(delta), v};
@@ -230,8 +233,9 @@ int RunDeltas(const Args& argv, CommandIo& io) {
         const fs::path target = fs::path(outDir) / DeltaServedName(made[i]);
         fs::create_directories(target.parent_path(), ec);
         if (ec || !WriteFileExclusive(target.string(), deltaBytes[i], 0644, error)) {
-            return Fail(io, cmd, (ec ? target.string() + ": " + ec.message() : error) +
-                                     " (the manifest was not changed)");
+            return Fail(
+                io, cmd,
+                (ec ? target.string() + ": " + ec.message() : error) + " (the manifest was not changed)");
         }
     }
     if (ec) {
@@ -244,7 +248,7 @@ int RunDeltas(const Args& argv, CommandIo& io) {
     for (const DeltaRecord& r : made) {
         total += static_cast<uint64_t>(r.size);
     }
-    io.out << made.size() << " deltas (" << FormatBytes(total) << ") under " << outDir << "/.delta/, listed in "
-           << manifestPath << "\n";
+    io.out << made.size() << " deltas (" << FormatBytes(total) << ") under " << outDir
+           << "/.delta/, listed in " << manifestPath << "\n";
     return 0;
 }

@@ -42,7 +42,10 @@ bool DeltaWorthKeeping(uint64_t deltaSize, uint64_t fileSize, double maxRatio) {
     return static_cast<double>(deltaSize) < maxRatio * static_cast<double>(fileSize);
 }
 
-bool MakeDelta(const std::string& base, const std::string& target, int level, std::string& delta,
+bool MakeDelta(const std::string& base,
+               const std::string& target,
+               int level,
+               std::string& delta,
                std::string& error) {
     std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
     if (!cctx) {
@@ -51,8 +54,8 @@ bool MakeDelta(const std::string& base, const std::string& target, int level, st
     }
     ZSTD_CCtx* c = cctx.get();
     if (!Ok(ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, level), "level", error) ||
-        !Ok(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, DeltaWindowLog(base.size(), target.size())),
-            "window", error) ||
+        !Ok(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, DeltaWindowLog(base.size(), target.size())), "window",
+            error) ||
         !Ok(ZSTD_CCtx_setParameter(c, ZSTD_c_enableLongDistanceMatching, 1), "long matching", error) ||
         !Ok(ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1), "checksum", error) ||
         !Ok(ZSTD_CCtx_setPledgedSrcSize(c, target.size()), "size", error) ||
@@ -69,7 +72,10 @@ bool MakeDelta(const std::string& base, const std::string& target, int level, st
     return true;
 }
 
-bool ApplyDelta(const std::string& base, const std::string& delta, uint64_t maxSize, std::string& out,
+bool ApplyDelta(const std::string& base,
+                const std::string& delta,
+                uint64_t maxSize,
+                std::string& out,
                 std::string& error) {
     const unsigned long long size = ZSTD_getFrameContentSize(delta.data(), delta.size());
     if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN) {

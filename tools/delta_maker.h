@@ -28,10 +28,16 @@ bool DeltaSizesAllowed(uint64_t baseSize, uint64_t newSize, uint64_t maxSize);
 bool DeltaWorthKeeping(uint64_t deltaSize, uint64_t fileSize, double maxRatio);
 
 // The delta that turns `base` into `target`. False with zstd's reason in `error`.
-bool MakeDelta(const std::string& base, const std::string& target, int level, std::string& delta,
+bool MakeDelta(const std::string& base,
+               const std::string& target,
+               int level,
+               std::string& delta,
                std::string& error);
 
 // Applies `delta` to `base`: the rebuilt bytes, at most `maxSize` of them. False when the
 // frame is damaged, was made against another base's window, or decodes to more.
-bool ApplyDelta(const std::string& base, const std::string& delta, uint64_t maxSize, std::string& out,
+bool ApplyDelta(const std::string& base,
+                const std::string& delta,
+                uint64_t maxSize,
+                std::string& out,
                 std::string& error);

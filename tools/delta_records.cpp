@@ -38,7 +38,8 @@ bool ParseDeltaRecord(const std::string& value, DeltaRecord& record, std::string
         reason = "a delta's base digest and its own digest must be 64 lowercase hex digits";
         return false;
     }
-    if (fields[2].empty() || fields[2].size() > 18 || fields[2].find_first_not_of("0123456789") != std::string::npos) {
+    if (fields[2].empty() || fields[2].size() > 18 ||
+        fields[2].find_first_not_of("0123456789") != std::string::npos) {
         reason = "the delta's size " + QuoteName(fields[2]) + " is not a decimal byte count";
         return false;
     }

@@ -8,10 +8,10 @@
 #include <vector>
 
 struct DeltaRecord {
-    std::string name;        // the file= record's name it rebuilds
-    std::string baseSha256;  // the installed file it applies to
-    int64_t size = 0;        // of the delta as served
-    std::string sha256;      // of the delta as served
+    std::string name;         // the file= record's name it rebuilds
+    std::string baseSha256;   // the installed file it applies to
+    int64_t size = 0;         // of the delta as served
+    std::string sha256;       // of the delta as served
     std::string baseVersion;  // the published version the base came from (shown only)
 };
 
