@@ -2,6 +2,9 @@
 find_package(OpenSSL 3 REQUIRED)
 # libcurl: the publisher's probe of a live server (Debian's libcurl4-openssl-dev).
 find_package(CURL REQUIRED)
+# libzstd: the publisher's binary deltas (Debian's libzstd-dev).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
 find_package(Threads REQUIRED)
 find_package(GTest REQUIRED)
 find_package(benchmark QUIET)
@@ -34,7 +37,7 @@ file(GLOB TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
 list(FILTER TOOL_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 if(TOOL_SOURCES)
     add_library(vorlane_tool_lib STATIC ${TOOL_SOURCES})
-    target_link_libraries(vorlane_tool_lib PUBLIC vorlane_core CURL::libcurl)
+    target_link_libraries(vorlane_tool_lib PUBLIC vorlane_core CURL::libcurl PkgConfig::ZSTD)
 endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/main.cpp)
     add_executable(vorlane-release ${CMAKE_SOURCE_DIR}/tools/main.cpp)

@@ -30,7 +30,7 @@ packages=(
     cmake ninja-build g++ googletest libgtest-dev libssl-dev openssl libbenchmark-dev
     clang libclang-rt-14-dev llvm
     nginx osslsigncode python3 iproute2 util-linux curl file binutils-mingw-w64-i686
-    binutils-mingw-w64-x86-64 libcurl4-openssl-dev rsync rclone nodejs
+    binutils-mingw-w64-x86-64 libcurl4-openssl-dev libzstd-dev pkg-config rsync rclone nodejs
 )
 update_tries=${VORLANE_APT_UPDATE_TRIES:-3}
 retry_pause=${VORLANE_APT_RETRY_PAUSE:-20}

@@ -6,6 +6,7 @@ const std::vector<CommandInfo>& AllCommands() {
     static const std::vector<CommandInfo> commands = {
         {"keygen", "make a new publisher key pair", kKeygenHelp, RunKeygen},
         {"manifest", "write the unsigned manifest of a release folder", kManifestHelp, RunManifest},
+        {"deltas", "make binary deltas from older versions, listed in the manifest", kDeltasHelp, RunDeltas},
         {"sign", "sign a manifest with the private key", kSignHelp, RunSign},
         {"verify", "judge a signed manifest as the updater does", kVerifyHelp, RunVerify},
         {"check", "list what the updater would install into a folder", kCheckHelp, RunCheck},
@@ -33,8 +34,8 @@ std::string ToolHelp() {
     }
     text +=
         "\n"
-        "A release: manifest, sign, verify, stage, publish (the download folder first, the\n"
-        "manifest last), probe. \"check\" shows what an installation would receive.\n"
+        "A release: manifest, [deltas,] sign, verify, stage, publish (the download folder first,\n"
+        "the manifest last), probe. \"check\" shows what an installation would receive.\n"
         "In steps: sign --rollout 5, then \"rollout --to 25\", \"rollout --to 100\"; --to 0 halts.\n"
         "Exit status: 0 done, 1 refused or failed (nothing written), 2 wrong usage.\n";
     return text;

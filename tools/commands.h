@@ -11,6 +11,7 @@ using Args = std::vector<std::string>;
 
 int RunKeygen(const Args& args, CommandIo& io);
 int RunManifest(const Args& args, CommandIo& io);
+int RunDeltas(const Args& args, CommandIo& io);
 int RunSign(const Args& args, CommandIo& io);
 int RunVerify(const Args& args, CommandIo& io);
 int RunCheck(const Args& args, CommandIo& io);
@@ -22,6 +23,7 @@ int RunPrune(const Args& args, CommandIo& io);
 
 extern const char kKeygenHelp[];
 extern const char kManifestHelp[];
+extern const char kDeltasHelp[];
 extern const char kSignHelp[];
 extern const char kVerifyHelp[];
 extern const char kCheckHelp[];

@@ -10,6 +10,7 @@
 #include "tools/atomic_file.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
+#include "tools/delta_records.h"
 #include "tools/manifest_writer.h"
 #include "tools/release_freshness.h"
 #include "tools/rollout_records.h"
@@ -30,7 +31,8 @@ extern const char kVerifyHelp[] =
     "misread are listed as warnings. Shows the serial and the expiry; a manifest whose expiry\n"
     "is more than a day past, which updaters refuse, exits with 1 too. Shows the channel, the\n"
     "share of installations that take the release by themselves, and whether it is critical;\n"
-    "a malformed rollout, critical or channel record, which updaters refuse, exits with 1.\n";
+    "a malformed rollout, critical or channel record, which updaters refuse, exits with 1.\n"
+    "Lists each delta: \"delta: NAME from VERSION (SIZE, SHARE OF THE FILE)\".\n";
 
 extern const char kCheckHelp[] =
     "Usage: vorlane-release check --public FILE [--release-dir DIR] SIGNED_MANIFEST INSTALL_DIR\n"
@@ -47,7 +49,9 @@ extern const char kCheckHelp[] =
     "Shows the manifest's channel, share and critical mark, the channel INSTALL_DIR follows\n"
     "(its VorlanePatcher.channel) and, for a staged release, INSTALL_DIR's bucket (from its\n"
     "VorlanePatcher.id) and whether it is inside the share. The accepted serial is the\n"
-    "record of the manifest's channel.\n";
+    "record of the manifest's channel.\n"
+    "Lists the deltas as verify does, and under a file whose installed digest is one delta's\n"
+    "base: \"the updater can fetch the delta from VERSION\".\n";
 
 namespace {
 
@@ -151,6 +155,20 @@ std::string RolloutBucketLine(const std::string& installDir, const ReleaseManife
            "\n";
 }
 
+// One line per delta the manifest lists for one of its files.
+std::string DeltaLines(const LoadedManifest& loaded) {
+    std::string lines;
+    for (const DeltaRecord& d : DeltaRecordsOf(loaded.split.signedText)) {
+        for (const ManifestFile& f : loaded.manifest.files) {
+            if (f.name == d.name) {
+                lines += DescribeDelta(d, f.size) + "\n";
+                break;
+            }
+        }
+    }
+    return lines;
+}
+
 }  // namespace
 
 int RunVerify(const Args& argv, CommandIo& io) {
@@ -191,6 +209,7 @@ int RunVerify(const Args& argv, CommandIo& io) {
         io.out << "  " << f.sha256 << " " << f.size << " " << f.name
                << (f.onlyIfMissing ? "  (only if missing)" : "") << "\n";
     }
+    io.out << DeltaLines(loaded);
     if (!JudgeManifestFreshness(m, SerialRecord(), now, error)) {
         return Fail(io, cmd, args.positionals[0] + ": the updater reports \"" + error + "\"");
     }
@@ -247,6 +266,8 @@ int RunCheck(const Args& argv, CommandIo& io) {
         io.out << "updater: Serwer aktualizacji: " << error << "\n";
         return kExitFailed;
     }
+    io.out << DeltaLines(loaded);
+    const std::vector<DeltaRecord> deltas = DeltaRecordsOf(loaded.split.signedText);
     int64_t total = 0;
     size_t count = 0;
     for (const ManifestFile& f : m.files) {
@@ -256,13 +277,28 @@ int RunCheck(const Args& argv, CommandIo& io) {
             c = c == '\\' ? '/' : c;
         }
         const bool exists = stat(local.c_str(), &st) == 0;
-        const InstallReason reason =
-            DecideInstall(f, exists, [&](std::string& digest) { return Sha256FileHex(local, digest); });
+        std::string installed;
+        const InstallReason reason = DecideInstall(f, exists, [&](std::string& digest) {
+            const bool read = Sha256FileHex(local, digest);
+            installed = read ? digest : "";
+            return read;
+        });
         if (NeedsInstall(reason)) {
             total += f.size;
             ++count;
         }
         io.out << Verdict(reason) << "  " << f.size << "  " << f.name << "\n";
+        if (reason != InstallReason::DigestDiffers) {
+            continue;
+        }
+        // A delta applies only to the exact bytes it was made from.
+        for (const DeltaRecord& d : deltas) {
+            if (d.name == f.name && d.baseSha256 == installed) {
+                io.out << "         the updater can fetch the delta from " << d.baseVersion << " ("
+                       << FormatBytes(static_cast<uint64_t>(d.size)) << ")\n";
+                break;
+            }
+        }
     }
     io.out << count << " of " << m.files.size() << " files to install, " << total << " bytes ("
            << FormatBytes(total < 0 ? 0 : static_cast<uint64_t>(total)) << ")\n";

@@ -13,6 +13,7 @@
 #include "tools/atomic_file.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
+#include "tools/delta_records.h"
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
 #include "tools/publish_steps.h"
@@ -33,7 +34,8 @@ extern const char kPublishHelp[] =
     "rsync://host/module. In this order:\n"
     "  1. the staged files are checked against the manifest (sizes and SHA-256);\n"
     "  2. a version folder DEST/download/<version>/ that holds other files, or files the\n"
-    "     manifest does not list, is refused: a published version never changes;\n"
+    "     manifest does not list, is refused: a published version never changes (the\n"
+    "     deltas its delta records name, under .delta/, are listed files like the others);\n"
     "  3. the version's files are copied (files already there and equal are kept);\n"
     "  4. what arrived is checked: every size, and on a local DEST every SHA-256;\n"
     "  5. the copies are made durable: rsync's --fsync where the rsync on DEST has it,\n"
@@ -287,6 +289,15 @@ int RunPublish(const Args& argv, CommandIo& io) {
     std::vector<std::string> sourcePaths;
     std::vector<const ManifestFile*> records;
     uint64_t total = 0;
+    // The deltas lie in the version folder too, each named and checked by its own record:
+    // they are carried and counted as listed like the files.
+    std::vector<ManifestFile> deltaFiles;
+    for (const DeltaRecord& d : DeltaRecordsOf(loaded.split.signedText)) {
+        deltaFiles.push_back({DeltaServedName(d), d.size, d.sha256, false});
+    }
+    for (const ManifestFile& d : deltaFiles) {
+        byName.emplace(d.name, &d);
+    }
     for (const auto& [name, f] : byName) {
         names.push_back(versionFolder + "/" + name);
         sourcePaths.push_back(Join(root, names.back()));
@@ -439,7 +450,9 @@ int RunPublish(const Args& argv, CommandIo& io) {
                                 error)) {
         return Fail(io, kCmd, error + " (the files of version " + m.version + " are in place)");
     }
-    io.out << "Published version " << m.version << ": " << names.size() << " files (" << FormatBytes(total)
+    io.out << "Published version " << m.version << ": " << names.size() - deltaFiles.size() << " files"
+           << (deltaFiles.empty() ? std::string() : " and " + std::to_string(deltaFiles.size()) + " deltas")
+           << " (" << FormatBytes(total)
            << ") under " << DestinationPath(dest, versionFolder) << "/, then the manifest " << destManifest
            << "\n"
            << "Durability: " << DescribeDurability(durability) << "\n";

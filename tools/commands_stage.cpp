@@ -10,6 +10,7 @@
 #include "tools/atomic_file.h"
 #include "tools/cli_args.h"
 #include "tools/commands.h"
+#include "tools/delta_records.h"
 #include "tools/folder_hasher.h"
 #include "tools/manifest_writer.h"
 #include "tools/release_freshness.h"
@@ -19,6 +20,7 @@
 extern const char kStageHelp[] =
     "Usage: vorlane-release stage --release-dir DIR --signed SIGNED_MANIFEST --out ROOT\n"
     "                             [--public FILE] [--next-key PUBLIC_FILE] [--channel C]\n"
+    "                             [--deltas DELTA_DIR]\n"
     "\n"
     "Lays out ROOT as the update server's document root:\n"
     "  ROOT/download/<version>/<name>  every file of the manifest, copied from DIR\n"
@@ -37,7 +39,10 @@ extern const char kStageHelp[] =
     "--channel C stages channel C's release: the manifest goes to ROOT<manifest path with C/\n"
     "before the file name> and must be signed for C (sign --channel C); the files go to\n"
     "ROOT/download/<version>/ as every channel's do. Without it, or with \"stable\", the default\n"
-    "channel: a manifest signed for another channel is refused.\n";
+    "channel: a manifest signed for another channel is refused.\n"
+    "--deltas DELTA_DIR (what \"deltas --out\" wrote): the manifest's delta records go to\n"
+    "ROOT/download/<version>/.delta/<base sha256>/<name>.zst, each checked against its\n"
+    "record's size and SHA-256. A manifest with delta records is refused without it.\n";
 
 namespace fs = std::filesystem;
 
@@ -48,6 +53,8 @@ bool CopyAndCheck(CommandIo& io,
                   const ReleaseManifest& m,
                   const std::string& releaseDir,
                   const fs::path& partial,
+                  const std::vector<DeltaRecord>& deltas,
+                  const std::string& deltaDir,
                   std::vector<std::string>& problems) {
     // A name listed twice is one file; each of its records must match it.
     std::map<std::string, std::vector<const ManifestFile*>> records;
@@ -69,6 +76,21 @@ bool CopyAndCheck(CommandIo& io,
             return false;
         }
         staged.push_back(target.string());
+    }
+    // Each delta is checked against its own record, as the updater will check it.
+    std::vector<ManifestFile> deltaFiles;
+    for (const DeltaRecord& d : deltas) {
+        const std::string name = DeltaServedName(d);
+        const fs::path target = partial / name;
+        std::error_code ec;
+        fs::create_directories(target.parent_path(), ec);
+        if (ec || !fs::copy_file(fs::path(deltaDir) / name, target, ec)) {
+            problems.push_back(deltaDir + "/" + name + ": cannot copy: " + ec.message());
+            return false;
+        }
+        staged.push_back(target.string());
+        deltaFiles.push_back({name, d.size, d.sha256, false});
+        total += static_cast<uint64_t>(d.size);
     }
     std::vector<std::string> digests;
     std::string error;
@@ -92,6 +114,17 @@ bool CopyAndCheck(CommandIo& io,
                 problems.push_back(releaseDir + "/" + name + ": its size is not the manifest's " +
                                    std::to_string(f->size));
             }
+        }
+        ++i;
+    }
+    for (const ManifestFile& d : deltaFiles) {
+        std::error_code ec;
+        const auto size = fs::file_size(staged[i], ec);
+        if (ec || static_cast<int64_t>(size) != d.size) {
+            problems.push_back(deltaDir + "/" + d.name + ": its size is not the delta record's " +
+                               std::to_string(d.size));
+        } else if (digests[i] != d.sha256) {
+            problems.push_back(deltaDir + "/" + d.name + ": its SHA-256 is not the delta record's");
         }
         ++i;
     }
@@ -156,7 +189,9 @@ int RunStage(const Args& argv, CommandIo& io) {
     std::string nextKeyPath;
     std::string channelOption;
     std::string channel;
-    if (!ParseArgs(argv, {"release-dir", "signed", "out", "public", "next-key", "channel"}, args, error)) {
+    std::string deltaDir;
+    if (!ParseArgs(argv, {"release-dir", "signed", "out", "public", "next-key", "channel", "deltas"}, args,
+                   error)) {
         return UsageError(io, cmd, error);
     }
     std::string manifestRelative;
@@ -171,6 +206,7 @@ int RunStage(const Args& argv, CommandIo& io) {
         !SingleValue(args, "out", true, root, error) || !SingleValue(args, "public", false, keyPath, error) ||
         !SingleValue(args, "next-key", false, nextKeyPath, error) ||
         !SingleValue(args, "channel", false, channelOption, error) ||
+        !SingleValue(args, "deltas", false, deltaDir, error) ||
         (args.values.count("channel") && !ParseChannelOption(channelOption, channel, error))) {
         return UsageError(io, cmd, error);
     }
@@ -202,6 +238,11 @@ int RunStage(const Args& argv, CommandIo& io) {
     }
     if (!havePath) {
         problems.push_back(pathError);
+    }
+    const std::vector<DeltaRecord> deltas = DeltaRecordsOf(loaded.split.signedText);
+    if (!deltas.empty() && deltaDir.empty()) {
+        problems.push_back(signedPath + ": lists " + std::to_string(deltas.size()) +
+                           " deltas; give the folder \"deltas --out\" wrote them to (--deltas DELTA_DIR)");
     }
     const ReleaseManifest& m = loaded.manifest;
     const fs::path versionDir = fs::path(root) / "download" / m.version;
@@ -255,7 +296,7 @@ int RunStage(const Args& argv, CommandIo& io) {
         return Fail(io, cmd, downloadDir.string() + ": cannot create a folder there");
     }
     const fs::path partial(tmpl);
-    if (!CopyAndCheck(io, m, releaseDir, partial, problems)) {
+    if (!CopyAndCheck(io, m, releaseDir, partial, deltas, deltaDir, problems)) {
         fs::remove_all(partial, ec);
         removeMadeFolders();
         return Refuse(io, cmd, problems);
@@ -273,7 +314,8 @@ int RunStage(const Args& argv, CommandIo& io) {
                     (ec ? manifestPath.parent_path().string() + ": " + ec.message() : error) +
                         " (the files are staged under " + versionDir.string() + ")");
     }
-    io.out << "Staged version " << m.version << ": " << m.files.size() << " files under "
+    io.out << "Staged version " << m.version << ": " << m.files.size() << " files"
+           << (deltas.empty() ? std::string() : " and " + std::to_string(deltas.size()) + " deltas") << " under "
            << versionDir.string() << "\nManifest: " << manifestPath.string() << "\n";
     for (const std::string& note : notes) {
         io.out << "updater: " << note << "\n";

@@ -5,6 +5,7 @@
 #include "manifest/manifest_parser.h"
 #include "manifest/mirror_url.h"
 #include "manifest/utc_time.h"
+#include "tools/delta_records.h"
 #include "tools/name_rules.h"
 #include "tools/rollout_records.h"
 
@@ -150,6 +151,7 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
     int criticalRecords = 0;
     int channelRecords = 0;
     std::vector<std::string> mirrors;
+    std::vector<std::pair<std::string, DeltaRecord>> deltas;
     size_t start = 0;
     for (size_t number = 1; start < signedText.size(); ++number) {
         size_t lf = signedText.find('\n', start);
@@ -181,10 +183,17 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
         } else if (eq == std::string::npos ||
                    (key != "version" && key != "date" && key != "notes" && key != "file" && key != "serial" &&
                     key != "expires" && key != "rollout" && key != "critical" && key != "channel" &&
-                    key != "mirror")) {
+                    key != "mirror" && key != "delta")) {
             problems.push_back(where +
                                ": not a version, date, notes, file, serial, expires, rollout, critical, "
-                               "channel or mirror record; the updater skips it");
+                               "channel, mirror or delta record; the updater skips it");
+        } else if (key == "delta") {
+            DeltaRecord delta;
+            if (!ParseDeltaRecord(value, delta, reason)) {
+                problems.push_back(where + ": " + reason);
+            } else {
+                deltas.emplace_back(where, delta);
+            }
         } else if (key == "mirror") {
             CheckMirrorRecord(value, where, mirrors, problems);
         } else if (key == "rollout" || key == "critical" || key == "channel") {
@@ -228,6 +237,18 @@ std::vector<std::string> FindManifestProblems(const std::string& signedText) {
     }
     if (names.empty()) {
         problems.push_back("no file record the updater would accept");
+    }
+    // A delta only rebuilds a listed file, once per base.
+    for (size_t i = 0; i < deltas.size(); ++i) {
+        const auto& [where, d] = deltas[i];
+        if (std::find(names.begin(), names.end(), d.name) == names.end()) {
+            problems.push_back(where + ": a delta for " + QuoteName(d.name) + ", which no file record lists");
+        }
+        for (size_t j = 0; j < i; ++j) {
+            if (deltas[j].second.name == d.name && deltas[j].second.baseSha256 == d.baseSha256) {
+                problems.push_back(where + ": a second delta for " + QuoteName(d.name) + " from the same base");
+            }
+        }
     }
     for (const std::string& clash : FindCaseClashes(names)) {
         problems.push_back(clash);

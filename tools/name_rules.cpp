@@ -155,6 +155,11 @@ bool CheckReleaseName(const std::string& name, std::string& reason) {
             "leave it out of the release folder";
         return false;
     }
+    // The server keeps a version's deltas in its .delta folder, beside the files.
+    if (folded == ".delta" || folded.rfind(".delta/", 0) == 0) {
+        reason = "is under .delta/, where the server keeps the release's deltas";
+        return false;
+    }
     size_t start = 0;
     while (true) {
         const size_t slash = name.find('/', start);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "manifest/manifest_parser.h"
+#include "tools/delta_records.h"
 #include "tools/manifest_writer.h"
 #include "tools/name_rules.h"
 #include "tools/rollout_records.h"
@@ -73,6 +74,8 @@ TEST(ReleaseNames, RefusesWhatTheUpdaterDropsOrMangles) {
         {"vorlanepatcher.CHANNEL", "installation's own"},
         {"VorlanePatcher.from", "installation's own"},
         {"VorlanePatcher.beta.serial", "installation's own"},
+        {".delta/x", "release's deltas"},
+        {".DELTA", "release's deltas"},
     };
     for (const auto& [name, part] : cases) {
         const std::string reason = Reason(name);
@@ -196,6 +199,38 @@ TEST(ManifestProblems, CatchRecordsTheUpdaterWouldSkipOrMisread) {
         const auto problems = FindManifestProblems(text);
         EXPECT_TRUE(Mentions(problems, part)) << text << "\nexpected: " << part;
     }
+}
+
+TEST(ManifestProblems, DeltaRecordsOnlyForListedFilesAndTheUpdaterSkipsThem) {
+    const std::string file = "file=a.txt|3|" + kDigest + "|0\n";
+    const std::string base(64, 'b');
+    const std::string delta = "delta=a.txt|" + base + "|12|" + kDigest + "|1.0\n";
+    EXPECT_TRUE(FindManifestProblems(Text(file + delta)).empty());
+    // The updater of today reads the same release with or without them.
+    ReleaseManifest with;
+    ReleaseManifest without;
+    std::string error;
+    ASSERT_TRUE(ParseManifestText(Text(file + delta), with, error));
+    ASSERT_TRUE(ParseManifestText(Text(file), without, error));
+    ASSERT_EQ(with.files.size(), 1u);
+    EXPECT_EQ(with.files[0].name, without.files[0].name);
+    const std::vector<DeltaRecord> read = DeltaRecordsOf(Text(file + delta));
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(FormatDeltaRecord(read[0]), delta);
+    EXPECT_EQ(DeltaServedName(read[0]), ".delta/" + base + "/a.txt.zst");
+    const std::pair<std::string, std::string> cases[] = {
+        {Text(file + "delta=b.txt|" + base + "|12|" + kDigest + "|1.0\n"), "no file record lists"},
+        {Text(file + delta + delta), "a second delta"},
+        {Text(file + "delta=a.txt|" + base + "|12|" + kDigest + "\n"), "base version"},
+        {Text(file + "delta=a.txt|" + std::string(64, 'B') + "|12|" + kDigest + "|1.0\n"), "64 lowercase"},
+        {Text(file + "delta=a.txt|" + base + "|-1|" + kDigest + "|1.0\n"), "decimal"},
+    };
+    for (const auto& [text, part] : cases) {
+        EXPECT_TRUE(Mentions(FindManifestProblems(text), part)) << text << "\nexpected: " << part;
+        EXPECT_TRUE(DeltaRecordsOf(text).size() != 1 || part == "no file record lists") << text;
+    }
+    EXPECT_EQ(ChooseBaseVersions({"1.9", "1.10", ".stage-x", "2.0", "1.2", "1.9.1"}, "2.0", 3),
+              (std::vector<std::string>{"1.10", "1.9.1", "1.9"}));
 }
 
 TEST(ManifestProblems, TheSignedManifestMustFitTheUpdatersLimit) {

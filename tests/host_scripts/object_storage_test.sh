@@ -51,19 +51,30 @@ export RCLONE_CONFIG=$work/rclone.conf RCLONE_CONFIG_S3_TYPE=s3 RCLONE_CONFIG_S3
 : >rclone.conf
 dest=rclone:s3:vorlane/site
 
-# stage_release VERSION SERIAL: three files (a "+" and a blank in one name, one of 300 kB),
-# signed and staged into staged-VERSION/.
+# stage_release VERSION SERIAL [FROM]: three files (a "+" and a blank in one name, one of
+# 300 kB), signed and staged into staged-VERSION/. With FROM, big.bin is FROM's with a few
+# bytes changed, and the release carries its delta from FROM.
 stage_release() {
     mkdir -p "rel-$1/data"
     echo "Vorlane $1" >"rel-$1/readme.txt"
     echo "plus and blank" >"rel-$1/data/a b+c.txt"
-    head -c 300000 /dev/urandom >"rel-$1/data/big.bin"
+    local deltas=()
+    if [ -n "${3:-}" ]; then
+        cp "rel-$3/data/big.bin" "rel-$1/data/big.bin"
+        printf 'changed' | dd of="rel-$1/data/big.bin" bs=1 seek=150000 conv=notrunc 2>/dev/null
+    else
+        head -c 300000 /dev/urandom >"rel-$1/data/big.bin"
+    fi
     "$T" manifest --version "$1" --out "m-$1.txt" "rel-$1" 2>/dev/null
+    if [ -n "${3:-}" ]; then
+        "$T" deltas --release-dir "rel-$1" --from "staged-$3" --out "d-$1" "m-$1.txt" >/dev/null
+        deltas=(--deltas "d-$1")
+    fi
     "$T" sign --key "$keys/private.pem" --serial "$2" "m-$1.txt" >/dev/null
-    "$T" stage --release-dir "rel-$1" --signed "m-$1.txt" --out "staged-$1" >/dev/null
+    "$T" stage --release-dir "rel-$1" --signed "m-$1.txt" --out "staged-$1" "${deltas[@]}" >/dev/null
 }
 stage_release 1.9 100
-stage_release 1.10 200
+stage_release 1.10 200 1.9
 stage_release 2.0 300
 
 # header URL: the Cache-Control the server answers with for URL.
@@ -80,6 +91,10 @@ served_whole() {
         curl -sf --max-time 10 -o file.bin "$site/download/$2/$f" &&
             cmp -s file.bin "staged-$2/download/$2/$(printf '%b' "${f//%/\\x}")" ||
             fail "$1: download/$2/$f is not served whole"
+    done
+    for f in $(cd "staged-$2/download/$2" && find .delta -type f 2>/dev/null); do
+        curl -sf --max-time 10 -o file.bin "$site/download/$2/$f" && cmp -s file.bin "staged-$2/download/$2/$f" ||
+            fail "$1: the delta download/$2/$f is not served whole"
     done
 }
 
@@ -118,6 +133,7 @@ served_whole "publish 1.9" 1.9
 PATH="$work/bin:$PATH" run publish --staged staged-1.10 --manifest-max-age 120 "$dest"
 expect 0 "Published version 1.10" "publish 1.10"
 served_whole "publish 1.10" 1.10
+[ -n "$(find staged-1.10/download/1.10/.delta -name big.bin.zst)" ] || fail "1.10 was staged without its delta"
 # Every file immutable for a year, the manifest for the time asked.
 for f in readme.txt "data/a%20b%2Bc.txt" data/big.bin; do
     [ "$(header "$site/download/1.10/$f")" = "public, max-age=31536000, immutable" ] ||

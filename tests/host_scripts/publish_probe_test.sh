@@ -89,22 +89,34 @@ sys.exit(0 if ok else 1)
 PY
 }
 
-# stage_release VERSION: release files (a "+" and a blank in one name, a file larger than
-# one transfer block), signed and staged into staged-VERSION/.
+# stage_release VERSION [EXPIRES [FROM]]: release files (a "+" and a blank in one name, a
+# file larger than one transfer block), signed and staged into staged-VERSION/. With FROM,
+# big.bin is FROM's with a few bytes changed and the release carries its delta from FROM.
 stage_release() {
-    local v=$1
+    local v=$1 deltas=()
     rm -rf "rel-$v"
     mkdir -p "rel-$v/data"
     echo "Vorlane $v" >"rel-$v/readme.txt"
     echo "plus and blank" >"rel-$v/data/a b+c.txt"
-    head -c 300000 /dev/urandom >"rel-$v/data/big.bin"
+    if [ -n "${3:-}" ]; then
+        cp "rel-$3/data/big.bin" "rel-$v/data/big.bin"
+        printf 'changed' | dd of="rel-$v/data/big.bin" bs=1 seek=150000 conv=notrunc 2>/dev/null
+    else
+        head -c 300000 /dev/urandom >"rel-$v/data/big.bin"
+    fi
     "$T" manifest --version "$v" --out "m-$v.txt" "rel-$v" 2>/dev/null
+    if [ -n "${3:-}" ]; then
+        rm -rf "d-$v"
+        "$T" deltas --release-dir "rel-$v" --from "staged-$3" --out "d-$v" "m-$v.txt" >/dev/null
+        deltas=(--deltas "d-$v")
+    fi
     # Serials 100 and 200; 2.0 expires in 5 days, which probe warns of.
     "$T" sign --key "$keys/private.pem" --serial "${v%%.*}00" ${2:+--expires "$2"} "m-$v.txt" >/dev/null
-    "$T" stage --release-dir "rel-$v" --signed "m-$v.txt" --out "staged-$v" >/dev/null
+    "$T" stage --release-dir "rel-$v" --signed "m-$v.txt" --out "staged-$v" "${deltas[@]}" >/dev/null
 }
 stage_release 1.0
-stage_release 2.0 5d
+stage_release 2.0 5d 1.0
+[ -n "$(find staged-2.0/download/2.0/.delta -name big.bin.zst)" ] || fail "2.0 was staged without its delta"
 
 # --- publish to a local folder -------------------------------------------------------
 mkdir www

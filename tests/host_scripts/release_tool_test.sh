@@ -47,7 +47,7 @@ short() { echo "x=$(sed -n 's/^x=//p' "$1/public.key" | cut -c1-16)..."; }
 run --help
 [ "$rc" -eq 0 ] || fail "--help exit $rc"
 cp out.txt help.txt
-for cmd in keygen manifest sign verify check stage publish probe rollout; do
+for cmd in keygen manifest deltas sign verify check stage publish probe rollout; do
     grep -q "^  $cmd " help.txt || fail "--help does not list $cmd"
     run "$cmd" --help
     [ "$rc" -eq 0 ] && grep -q "^Usage: vorlane-release $cmd" out.txt || fail "$cmd --help"
@@ -526,6 +526,89 @@ cp "wwwK/$manifest_rel" live-before.txt
 run rollout --key keys/private.pem --to 50 wwwK
 [ "$rc" -eq 1 ] && grep -qF "run an updater that trusts $(short other), not the key $(short keys)" err.txt &&
     cmp -s live-before.txt "wwwK/$manifest_rel" || fail "rollout of a key rotation's release: exit $rc $(cat err.txt)"
+
+# --- deltas from older versions ----------------------------------------------------------
+# Three older versions under a published tree; the new big.dat has 1 % of its bytes changed
+# at scattered places since 1.1.0 (and more since 1.0.0), noise.bin is new random bytes
+# each time (no delta is small enough), same.txt never changed.
+python3 - <<'PY'
+import os, random
+r = random.Random(7)
+def edit(b, seed):
+    b = bytearray(b); e = random.Random(seed)
+    for _ in range(len(b) // 100):
+        b[e.randrange(len(b))] ^= 0x5A
+    return bytes(b)
+v100 = r.randbytes(1 << 20)
+v110 = edit(v100, 1)
+for v, data in (("0.9.0", edit(v100, 9)), ("1.0.0", v100), ("1.1.0", v110), (".stage-x", v110)):
+    os.makedirs("old/download/" + v)
+    open("old/download/%s/big.dat" % v, "wb").write(data)
+    open("old/download/%s/noise.bin" % v, "wb").write(r.randbytes(100000))
+    open("old/download/%s/same.txt" % v, "w").write("same\n")
+os.makedirs("relD")
+open("relD/big.dat", "wb").write(edit(v110, 2))
+open("relD/noise.bin", "wb").write(r.randbytes(100000))
+open("relD/same.txt", "w").write("same\n")
+PY
+"$T" manifest --version 1.2.0 --out d.txt relD >/dev/null 2>&1
+cp d.txt d-unsigned.txt
+run deltas --release-dir relD --from old --versions 2 --out dd d.txt
+[ "$rc" -eq 0 ] && grep -qx "Bases: 1.1.0, 1.0.0" out.txt || fail "deltas: exit $rc $(cat out.txt err.txt)"
+[ "$(grep -c '^delta=big.dat|' d.txt)" = 2 ] && ! grep -q '^delta=noise.bin\|^delta=same.txt\|0.9.0$' d.txt ||
+    fail "deltas: records $(grep ^delta= d.txt)"
+grep -q "^no delta: noise.bin from 1.1.0: .* not below 50.0 %" out.txt || fail "deltas: noise.bin $(cat out.txt)"
+for v in 1.1.0 1.0.0; do
+    base=$(sha256sum old/download/$v/big.dat | cut -c1-64)
+    delta=dd/.delta/$base/big.dat.zst
+    grep -qx "delta=big.dat|$base|$(stat -c %s "$delta")|$(sha256sum "$delta" | cut -c1-64)|$v" d.txt ||
+        fail "deltas: the record from $v: $(grep ^delta= d.txt)"
+    # The frame is what "zstd -d --patch-from" applies, and far below the file.
+    if command -v zstd >/dev/null; then
+        zstd -q -d --patch-from=old/download/$v/big.dat "$delta" -o rebuilt.dat -f && cmp -s rebuilt.dat relD/big.dat ||
+            fail "zstd --patch-from does not rebuild big.dat from $v"
+    fi
+    [ "$(stat -c %s "$delta")" -lt $((1048576 / 20)) ] || fail "the delta from $v is $(stat -c %s "$delta") bytes"
+done
+grep -q "^delta: big.dat from 1.1.0 ([0-9.]* KiB, [0-9.]* %)$" out.txt || fail "deltas: $(cat out.txt)"
+run deltas --release-dir relD --from old --out dd2 d.txt
+[ "$rc" -eq 1 ] && grep -q "holds delta records already" err.txt && [ ! -e dd2 ] || fail "deltas twice: exit $rc"
+run sign --key keys/private.pem --release-dir relD d.txt
+[ "$rc" -eq 0 ] || fail "sign with delta records: $(cat err.txt)"
+run verify --public keys/public.key d.txt
+[ "$rc" -eq 0 ] && [ ! -s err.txt ] && grep -q "^delta: big.dat from 1.0.0 (" out.txt || fail "verify: deltas $(cat out.txt err.txt)"
+# A delta of a file the manifest does not list is refused by sign.
+sed "s/^delta=big.dat|/delta=gone.dat|/" d-unsigned.txt >d-bad.txt
+grep "^delta=" d.txt | sed 's/^delta=big.dat|/delta=gone.dat|/' >>d-bad.txt
+run sign --key keys/private.pem --release-dir relD d-bad.txt
+[ "$rc" -eq 1 ] && grep -q "a delta for \"gone.dat\", which no file record lists" err.txt ||
+    fail "sign of a delta without its file: exit $rc $(cat err.txt)"
+# stage: no deltas folder, or a delta whose bytes are not its record's, is refused.
+refused "stage without --deltas" "give the folder \"deltas --out\" wrote them to" wwwD \
+    stage --release-dir relD --signed d.txt --out wwwD
+cp -r dd ddbad
+damaged=$(find ddbad -name big.dat.zst | head -n 1)
+printf 'X' | dd of="$damaged" bs=1 seek=100 conv=notrunc 2>/dev/null
+refused "a damaged delta" "big.dat.zst: its SHA-256 is not the delta record's" wwwD \
+    stage --release-dir relD --signed d.txt --out wwwD --deltas ddbad
+run stage --release-dir relD --signed d.txt --out wwwD --deltas dd
+[ "$rc" -eq 0 ] && grep -q "3 files and 2 deltas" out.txt || fail "stage --deltas: exit $rc $(cat err.txt)"
+mkdir destD
+for pass in first again; do
+    run publish --staged wwwD ./destD
+    [ "$rc" -eq 0 ] || fail "publish with deltas ($pass): $(cat err.txt)"
+done
+for f in $(cd dd && find . -type f); do
+    cmp -s "dd/$f" "destD/download/1.2.0/$f" || fail "publish did not carry the delta $f"
+done
+# An installation holding 1.1.0's big.dat can take the delta.
+mkdir instD
+cp old/download/1.1.0/big.dat instD/
+run check --public keys/public.key d.txt instD
+grep -q "^         the updater can fetch the delta from 1.1.0 (" out.txt || fail "check: the delta $(cat out.txt)"
+cp old/download/0.9.0/big.dat instD/
+run check --public keys/public.key d.txt instD
+grep -q "can fetch the delta" out.txt && fail "check offers a delta for 0.9.0's big.dat"
 
 # --- progress while hashing a large folder -----------------------------------------------
 mkdir -p big
