@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
     } else if (error != kErrUnknownFormat && error != kErrEmptyManifest && error != kErrBadSerial &&
-               error != kErrBadExpires) {
+               error != kErrBadExpires && error != kErrBadRollout && error != kErrBadCritical &&
+               error != kErrBadChannel) {
         std::abort();
     }
     return 0;

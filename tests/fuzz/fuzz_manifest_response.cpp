@@ -26,7 +26,8 @@ const std::string& DevKeyPem() {
 bool IsKnownMessage(const std::string& error) {
     return error == "manifest bez podpisu" || error == "podpis manifestu sie nie zgadza" ||
            error == kErrUnknownFormat || error == kErrEmptyManifest || error == kErrBadSerial ||
-           error == kErrBadExpires;
+           error == kErrBadExpires || error == kErrBadRollout || error == kErrBadCritical ||
+           error == kErrBadChannel;
 }
 
 }  // namespace
