@@ -102,18 +102,8 @@ def one(name, env, key):
 
 
 def inside(rounds):
-    key = dict(line.strip().split("=", 1) for line in open(os.path.join(os.environ["VORLANE_DEV_KEY_DIR"],
-                                                                         "public.key")) if "=" in line)
-    key = (key["x"], key["y"])
-    xvfb, display = wd.start_xvfb("1024x768")
-    env = dict(os.environ, DISPLAY=display, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-               _XVFB_PID=str(xvfb.pid))
-    # As in bench/whole_update.py: one windowed program keeps Wine's desktop process up.
-    keeper = subprocess.Popen([wd.WINE, "notepad.exe"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              start_new_session=True)
-    time.sleep(3)
     results = {"good": [], "refused": [], "black hole": []}
-    try:
+    with wu.wine_desktop() as (env, key):
         one("good", env, key)  # one-off work of the first start in this prefix
         for r in range(1, rounds + 1):
             line = []
@@ -133,11 +123,6 @@ def inside(rounds):
         finally:
             for s in held:
                 s.close()
-    finally:
-        os.killpg(keeper.pid, 9)
-        keeper.wait(timeout=30)
-        xvfb.terminate()
-        xvfb.wait(timeout=10)
     report(results)
 
 

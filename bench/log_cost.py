@@ -47,19 +47,9 @@ def line_cost(env):
 
 
 def inside(rounds):
-    key = dict(line.strip().split("=", 1) for line in open(os.path.join(os.environ["VORLANE_DEV_KEY_DIR"],
-                                                                         "public.key")) if "=" in line)
-    key = (key["x"], key["y"])
-    xvfb, display = wd.start_xvfb("1024x768")
-    env = dict(os.environ, DISPLAY=display, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
-               _XVFB_PID=str(xvfb.pid))
-    # A desktop process kept up for the whole run, as in whole_update.py.
-    keeper = subprocess.Popen([wd.WINE, "notepad.exe"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              start_new_session=True)
-    time.sleep(3)
     results = {True: [], False: []}
     lines_seen = []
-    try:
+    with wu.wine_desktop() as (env, key):
         per_line = line_cost(env)
         run_once(True, env, key)  # one-off work of the first start in this prefix
         for r in range(1, rounds + 1):
@@ -78,11 +68,6 @@ def inside(rounds):
                 line.append("%s %.2f s wall, %.2f s CPU%s" % (name, got[0], got[1],
                                                               ", %d lines" % lines if with_log else ""))
             print("round %d: %s" % (r, " | ".join(line)), flush=True)
-    finally:
-        os.killpg(keeper.pid, 9)
-        keeper.wait(timeout=30)
-        xvfb.terminate()
-        xvfb.wait(timeout=10)
     pairs = [(on, off) for on, off in zip(results[True], results[False]) if on and off]
     if not pairs:
         print("no round with both arms")

@@ -19,6 +19,7 @@ wineserver and the display's Xvfb are measured beside it.
 
 Environment: VORLANE_BENCH_DATA, where the data is made and kept (default <build>/bench-data).
 Needs about 1.5 GiB of disk. Prints figures; asserts nothing."""
+import contextlib
 import ctypes
 import hashlib
 import os
@@ -377,57 +378,66 @@ def run_arm(arm, env, install, key):
     return last_move, cpu_at_end or usage.ru_utime + usage.ru_stime, server_cpu, xvfb_cpu, found, output, window_cpu
 
 
-def inside(rounds):
+@contextlib.contextmanager
+def wine_desktop():
+    """A private X display with one windowed program kept up for the whole run: it keeps Wine's
+    desktop process up, as a desktop is on Windows. Otherwise each updater start brings one up
+    and each end takes it down, and a start that met a desktop going down was seen to wait on it
+    for good. Yields the environment to run programs in and the development key's (x, y)."""
     key = dict(line.strip().split("=", 1) for line in open(os.path.join(os.environ["VORLANE_DEV_KEY_DIR"],
                                                                          "public.key")) if "=" in line)
     xvfb, display = wd.start_xvfb("1024x768")
     env = dict(os.environ, DISPLAY=display, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
                _XVFB_PID=str(xvfb.pid))
-    results = {arm: [] for arm in ARMS}
-    # One program with a window for the whole run keeps Wine's desktop process up, as a desktop
-    # is on Windows: otherwise each updater start brings one up and each end takes it down, and
-    # a start that met a desktop going down was seen to wait on it for good.
     keeper = subprocess.Popen([wd.WINE, "notepad.exe"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               start_new_session=True)
     time.sleep(3)
     try:
-        for arm in ("ours", "bare"):  # one-off work of the first starts in this prefix
-            run_arm(arm, env, reset_installation(), (key["x"], key["y"]))
-        for r in range(1, rounds + 1):
-            order = ARMS[(r - 1) % 3:] + ARMS[:(r - 1) % 3]
-            line = []
-            for arm in order:
-                load = open("/proc/loadavg").read().split()[0]
-                got = run_arm(arm, env, reset_installation(), (key["x"], key["y"]))
-                if got is None:
-                    results[arm].append(None)
-                    line.append("%s FAILED" % arm)
-                    continue
-                wall, cpu, server, x, found, output, window = got
-                if arm == "ours" and window < 0.2:
-                    # Seen under Wine now and then: the window thread waits from its first call
-                    # for a desktop process that never comes up, and the pass runs windowless.
-                    results[arm].append(None)
-                    line.append("ours %.2f s wall, %.2f s CPU, its window never painted (window thread %.2f s): "
-                                "left out" % (wall, cpu, window))
-                    continue
-                results[arm].append(got)
-                line.append("%s %.2f s wall, %.2f s CPU (%swineserver %.2f s, Xvfb %.2f s; load %s)" %
-                            (arm, wall, cpu, "window thread %.2f s, " % window if arm == "ours" else "", server, x,
-                             load))
-                if arm == "bare":
-                    print("  bare, its own figures: " + "; ".join(
-                        text for text in output if not text.startswith(("file ", "threads'"))))
-                for text in output:
-                    if text.startswith("did not end") or text.startswith("threads'"):
-                        print("  %s, %s" % (arm, text))
-            print("round %d: %s" % (r, " | ".join(sorted(line, key=lambda text: ARMS.index(text.split()[0])))),
-                  flush=True)
+        yield env, (key["x"], key["y"])
     finally:
         os.killpg(keeper.pid, 9)
         keeper.wait(timeout=30)
         xvfb.terminate()
         xvfb.wait(timeout=10)
+
+
+def inside(rounds):
+    results = {arm: [] for arm in ARMS}
+    try:
+        with wine_desktop() as (env, key):
+            for arm in ("ours", "bare"):  # one-off work of the first starts in this prefix
+                run_arm(arm, env, reset_installation(), key)
+            for r in range(1, rounds + 1):
+                order = ARMS[(r - 1) % 3:] + ARMS[:(r - 1) % 3]
+                line = []
+                for arm in order:
+                    load = open("/proc/loadavg").read().split()[0]
+                    got = run_arm(arm, env, reset_installation(), key)
+                    if got is None:
+                        results[arm].append(None)
+                        line.append("%s FAILED" % arm)
+                        continue
+                    wall, cpu, server, x, found, output, window = got
+                    if arm == "ours" and window < 0.2:
+                        # Seen under Wine now and then: the window thread waits from its first call
+                        # for a desktop process that never comes up, and the pass runs windowless.
+                        results[arm].append(None)
+                        line.append("ours %.2f s wall, %.2f s CPU, its window never painted (window thread %.2f s): "
+                                    "left out" % (wall, cpu, window))
+                        continue
+                    results[arm].append(got)
+                    line.append("%s %.2f s wall, %.2f s CPU (%swineserver %.2f s, Xvfb %.2f s; load %s)" %
+                                (arm, wall, cpu, "window thread %.2f s, " % window if arm == "ours" else "", server, x,
+                                 load))
+                    if arm == "bare":
+                        print("  bare, its own figures: " + "; ".join(
+                            text for text in output if not text.startswith(("file ", "threads'"))))
+                    for text in output:
+                        if text.startswith("did not end") or text.startswith("threads'"):
+                            print("  %s, %s" % (arm, text))
+                print("round %d: %s" % (r, " | ".join(sorted(line, key=lambda text: ARMS.index(text.split()[0])))),
+                      flush=True)
+    finally:
         shutil.rmtree(os.path.join(DATA, "install"), ignore_errors=True)
     report(results, rounds)
 
